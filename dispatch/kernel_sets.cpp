@@ -1,0 +1,116 @@
+// The kernel sets. Each set is a complete table, copied whole into an
+// instance, so a fill never keeps a slot from an earlier fill. Run-time
+// slots stay empty (null) except dequantize_active and quantize_active, which
+// start as the fast kernels.
+//
+// Kernel owners replace the nullptr of their slot with the portable kernel;
+// SIMD sets override the slots that have a SIMD twin.
+#include "dispatch/kernel_table.h"
+
+namespace qrl {
+namespace {
+
+constexpr KERNEL_TABLE kPortableSet = {
+    .simd_state_reset = nullptr,
+    .fdct_fast = nullptr,
+    .fdct_accurate = nullptr,
+    .idct_fast_8x8 = nullptr,
+    .idct_fast_4x4 = nullptr,
+    .idct_fast_2x2 = nullptr,
+    .idct_fast_1x1 = nullptr,
+    .idct_accurate_8x8 = nullptr,
+    .idct_accurate_4x4 = nullptr,
+    .idct_accurate_2x2 = nullptr,
+    .idct_accurate_1x1 = nullptr,
+    .fdct_active = nullptr,
+    .idct_active_8x8 = nullptr,
+    .idct_active_4x4 = nullptr,
+    .idct_active_2x2 = nullptr,
+    .idct_active_1x1 = nullptr,
+    .out_stream_open = nullptr,
+    .out_stream_write = nullptr,
+    .mcu_reader = nullptr,
+    .get_gray_8x8 = nullptr,
+    .rgb_to_ycc_h1v1 = nullptr,
+    .rgb_to_ycc_h2v1 = nullptr,
+    .rgb_to_ycc_h2v2 = nullptr,
+    .bgr_to_ycc_h1v1 = nullptr,
+    .bgr_to_ycc_h2v1 = nullptr,
+    .bgr_to_ycc_h2v2 = nullptr,
+    .deinterleave3_h1v1 = nullptr,
+    .deinterleave3_h2v1 = nullptr,
+    .deinterleave3_h2v2 = nullptr,
+    .packed422_to_ycc = nullptr,
+    .cmyk_to_ycck_h1v1 = nullptr,
+    .cmyk_to_ycck_h2v1 = nullptr,
+    .cmyk_to_ycck_h2v2 = nullptr,
+    .deinterleave4_h1v1 = nullptr,
+    .mcu_writer = nullptr,
+    .put_gray_8x8 = nullptr,
+    .ycc_to_rgb_h1v1 = nullptr,
+    .ycc_to_rgb_h2v1 = nullptr,
+    .ycc_to_rgb_h2v2 = nullptr,
+    .ycc_to_bgr_h1v1 = nullptr,
+    .ycc_to_bgr_h2v1 = nullptr,
+    .ycc_to_bgr_h2v2 = nullptr,
+    .ycc_to_rgba_h1v1 = nullptr,
+    .ycc_to_rgba_h2v1 = nullptr,
+    .ycc_to_rgba_h2v2 = nullptr,
+    .interleave3_h1v1 = nullptr,
+    .interleave3_h2v1 = nullptr,
+    .interleave3_h2v2 = nullptr,
+    .interleave3_alpha_h1v1 = nullptr,
+    .ycc_to_packed422 = nullptr,
+    .ycck_to_cmyk_h1v1 = nullptr,
+    .ycck_to_cmyk_h2v1 = nullptr,
+    .ycck_to_cmyk_h2v2 = nullptr,
+    .interleave4_h1v1 = nullptr,
+    .encode_huffman_block = nullptr,
+    .decode_huffman_block = nullptr,
+    .decode_huffman_dc_only = nullptr,
+    .quantize_fast = nullptr,
+    .quantize_accurate = nullptr,
+    .quantize_active = nullptr,
+    .dequantize_fast = nullptr,
+    .dequantize_accurate = nullptr,
+    .dequantize_active = nullptr,
+};
+
+// SIMD sets start from the portable set and replace the slots that have a
+// SIMD twin (classes 3, 4, 5, 6).
+constexpr KERNEL_TABLE make_set_a() {
+    KERNEL_TABLE t = kPortableSet;
+    return t;
+}
+constexpr KERNEL_TABLE make_set_b() {
+    KERNEL_TABLE t = make_set_a();
+    return t;
+}
+constexpr KERNEL_TABLE make_set_c() {
+    KERNEL_TABLE t = make_set_b();
+    return t;
+}
+constexpr KERNEL_TABLE make_set_d() {
+    KERNEL_TABLE t = make_set_c();
+    return t;
+}
+
+constexpr KERNEL_TABLE kSetA = make_set_a();
+constexpr KERNEL_TABLE kSetB = make_set_b();
+constexpr KERNEL_TABLE kSetC = make_set_c();
+constexpr KERNEL_TABLE kSetD = make_set_d();
+
+} // namespace
+
+const KERNEL_TABLE &kernel_set_table(KernelSet set) {
+    switch (set) {
+    case KernelSet::A: return kSetA;
+    case KernelSet::B: return kSetB;
+    case KernelSet::C: return kSetC;
+    case KernelSet::D: return kSetD;
+    case KernelSet::Portable: break;
+    }
+    return kPortableSet;
+}
+
+} // namespace qrl

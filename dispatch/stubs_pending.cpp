@@ -1,0 +1,68 @@
+// Temporary stand-ins so that the tree links while the real pieces are being
+// written. Each owner deletes its section when the real code lands; this file
+// goes away when it is empty.
+#include <cstring>
+
+#include "codec/codec.h"
+#include "codec/decode_driver.h"
+#include "codec/validate.h"
+#include "decode/scan_loops.h"
+#include "dispatch/kernel_table.h"
+#include "dispatch/platform.h"
+#include "pixels/output_select.h"
+#include "pixels/scaled_output.h"
+#include "transform/quant_prepare.h"
+
+// ---- [foundation] codec/ lifecycle, errors, validation; dispatch/ platform --
+extern "C" {
+int32_t codec_init(JPEG_CODEC_RECORD *) { return JPEG_NOT_SUPPORTED; }
+int32_t codec_free(JPEG_CODEC_RECORD *) { return JPEG_OK; }
+const char *codec_error_text(int32_t) { return "Unknown error code"; }
+}
+namespace qrl {
+int32_t validate_record(const JPEG_CODEC_RECORD *) { return JPEG_OK; }
+CopyMemoryFn copy_memory = nullptr;
+ZeroMemoryFn zero_memory = nullptr;
+FormatPrintFn format_print = nullptr;
+void *open_file(const char *, uint32_t) { return nullptr; }
+int32_t close_file(void *) { return 0; }
+int32_t read_file(void *, void *, uint32_t, uint32_t *) { return 0; }
+int32_t write_file(void *, const void *, uint32_t, uint32_t *) { return 0; }
+int32_t seek_file(void *, int32_t, int32_t) { return 0; }
+int32_t run_guarded(int32_t (*fn)(void *), void *context, int32_t) { return fn(context); }
+} // namespace qrl
+
+// ---- [reader] codec/read, decode driver ------------------------------------
+extern "C" int32_t codec_read(JPEG_CODEC_RECORD *, int32_t) { return JPEG_NOT_SUPPORTED; }
+
+// ---- [encoder] codec/write, version -------------------------------------------
+extern "C" int32_t codec_write(JPEG_CODEC_RECORD *, int32_t) { return JPEG_NOT_SUPPORTED; }
+extern "C" const VERSION_INFO *codec_version(void) { return nullptr; }
+
+// ---- [transform] ------------------------------------------------------------------
+namespace qrl {
+void prepare_dequant_table_fast(int16_t *) {}
+void prepare_dequant_table_accurate(int16_t *) {}
+} // namespace qrl
+
+// ---- [pixels] -------------------------------------------------------------------------
+namespace qrl {
+int32_t select_output(JPEG_PROPERTIES *) { return JPEG_OK; }
+int32_t convert_image_in_place(JPEG_PROPERTIES *) { return JPEG_OK; }
+} // namespace qrl
+
+// ---- [entropy] scan loops ----------------------------------------------------------
+namespace qrl {
+int32_t decode_scan_sequential(INPUT_SOURCE *, SCAN_INFO *, JPEG_PROPERTIES *, int32_t) {
+    return JPEG_NOT_SUPPORTED;
+}
+int32_t decode_scan_sequential_region(INPUT_SOURCE *, SCAN_INFO *, JPEG_PROPERTIES *, int32_t) {
+    return JPEG_NOT_SUPPORTED;
+}
+int32_t decode_scan_progressive(INPUT_SOURCE *, SCAN_INFO *, JPEG_PROPERTIES *, int32_t) {
+    return JPEG_NOT_SUPPORTED;
+}
+int32_t decode_scan_progressive_region(INPUT_SOURCE *, SCAN_INFO *, JPEG_PROPERTIES *, int32_t) {
+    return JPEG_NOT_SUPPORTED;
+}
+} // namespace qrl
