@@ -140,6 +140,8 @@ typedef struct HUFFMAN_ENCODE_TABLE {
 typedef struct QUANT_TABLE {
     int32_t precision; /* Pq: 0 = 8-bit entries, 1 = 16-bit entries */
     int32_t table_id;
+    int32_t accurate_fallback; /* decoder: the derived table holds the accurate form although
+                                  dct_method asked for the fast one (see transform/transform.h) */
     int16_t *coefficients;
     int16_t storage[QRL_QUANT_STORAGE + 4];
 } QUANT_TABLE;
