@@ -7,6 +7,8 @@
 // SIMD sets override the slots that have a SIMD twin.
 #include "dispatch/kernel_table.h"
 
+#include "decode/block_decode.h"
+
 namespace qrl {
 namespace {
 
@@ -66,8 +68,8 @@ constexpr KERNEL_TABLE kPortableSet = {
     .ycck_to_cmyk_h2v2 = nullptr,
     .interleave4_h1v1 = nullptr,
     .encode_huffman_block = nullptr,
-    .decode_huffman_block = nullptr,
-    .decode_huffman_dc_only = nullptr,
+    .decode_huffman_block = decode_huffman_block,
+    .decode_huffman_dc_only = decode_huffman_dc_only,
     .quantize_fast = nullptr,
     .quantize_accurate = nullptr,
     .quantize_active = nullptr,
