@@ -4,7 +4,9 @@
 // start as the fast kernels.
 //
 // Kernel owners replace the nullptr of their slot with the portable kernel;
-// SIMD sets override the slots that have a SIMD twin.
+// SIMD sets override the slots that have a SIMD twin. Leave quantize_active
+// and dequantize_active as nullptr in every set: finish_set() copies the
+// set's own quantize_fast and dequantize_fast into them.
 #include "dispatch/kernel_table.h"
 
 #include "decode/block_decode.h"
@@ -97,10 +99,20 @@ constexpr KERNEL_TABLE make_set_d() {
     return t;
 }
 
-constexpr KERNEL_TABLE kSetA = make_set_a();
-constexpr KERNEL_TABLE kSetB = make_set_b();
-constexpr KERNEL_TABLE kSetC = make_set_c();
-constexpr KERNEL_TABLE kSetD = make_set_d();
+// The run-time slots that do not start empty: quantize_active and
+// dequantize_active hold the set's fast kernels until an operation picks a
+// method.
+constexpr KERNEL_TABLE finish_set(KERNEL_TABLE t) {
+    t.quantize_active = t.quantize_fast;
+    t.dequantize_active = t.dequantize_fast;
+    return t;
+}
+
+constexpr KERNEL_TABLE kPortableFilled = finish_set(kPortableSet);
+constexpr KERNEL_TABLE kSetA = finish_set(make_set_a());
+constexpr KERNEL_TABLE kSetB = finish_set(make_set_b());
+constexpr KERNEL_TABLE kSetC = finish_set(make_set_c());
+constexpr KERNEL_TABLE kSetD = finish_set(make_set_d());
 
 } // namespace
 
@@ -112,7 +124,7 @@ const KERNEL_TABLE &kernel_set_table(KernelSet set) {
     case KernelSet::D: return kSetD;
     case KernelSet::Portable: break;
     }
-    return kPortableSet;
+    return kPortableFilled;
 }
 
 } // namespace qrl

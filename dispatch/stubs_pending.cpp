@@ -13,25 +13,6 @@
 #include "pixels/scaled_output.h"
 #include "transform/quant_prepare.h"
 
-// ---- [foundation] codec/ lifecycle, errors, validation; dispatch/ platform --
-extern "C" {
-int32_t codec_init(JPEG_CODEC_RECORD *) { return JPEG_NOT_SUPPORTED; }
-int32_t codec_free(JPEG_CODEC_RECORD *) { return JPEG_OK; }
-const char *codec_error_text(int32_t) { return "Unknown error code"; }
-}
-namespace qrl {
-int32_t validate_record(const JPEG_CODEC_RECORD *) { return JPEG_OK; }
-CopyMemoryFn copy_memory = nullptr;
-ZeroMemoryFn zero_memory = nullptr;
-FormatPrintFn format_print = nullptr;
-void *open_file(const char *, uint32_t) { return nullptr; }
-int32_t close_file(void *) { return 0; }
-int32_t read_file(void *, void *, uint32_t, uint32_t *) { return 0; }
-int32_t write_file(void *, const void *, uint32_t, uint32_t *) { return 0; }
-int32_t seek_file(void *, int32_t, int32_t) { return 0; }
-int32_t run_guarded(int32_t (*fn)(void *), void *context, int32_t) { return fn(context); }
-} // namespace qrl
-
 // ---- [reader] codec/read, decode driver ------------------------------------
 extern "C" int32_t codec_read(JPEG_CODEC_RECORD *, int32_t) { return JPEG_NOT_SUPPORTED; }
 
