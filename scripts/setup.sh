@@ -1,0 +1,123 @@
+#!/usr/bin/env bash
+# Sets up a Debian machine, builds quorrel and runs it.
+#
+#   scripts/setup.sh demo            build (release) and run the program on samples/hat.jpg
+#   scripts/setup.sh test [MODE...]  build with warnings as errors and run the test suite
+#
+# Test modes (default: release):
+#   release    optimised build, every test
+#   sanitize   AddressSanitizer + UndefinedBehaviorSanitizer build, every test
+#   portable   the release build's tests again with the portable kernels (QUORREL_USECPU=0)
+#
+# Environment: QUORREL_BUILD_ROOT (default: the repository) holds the build
+# folders build-release/ (demo), build-test/ (release and portable tests) and
+# build-sanitize/; QUORREL_JOBS (default 2).
+set -euo pipefail
+
+repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+build_root="${QUORREL_BUILD_ROOT:-$repo}"
+jobs="${QUORREL_JOBS:-2}"
+packages=(build-essential cmake libgtest-dev libturbojpeg0-dev libpng-dev pkg-config)
+
+log() { printf '==> %s\n' "$*"; }
+
+install_packages() {
+    local missing=()
+    local p
+    for p in "${packages[@]}"; do
+        if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+            missing+=("$p")
+        fi
+    done
+    if [ "${#missing[@]}" -eq 0 ]; then
+        return
+    fi
+    log "installing ${missing[*]}"
+    local sudo=()
+    if [ "$(id -u)" -ne 0 ]; then
+        sudo=(sudo)
+    fi
+    export DEBIAN_FRONTEND=noninteractive
+    "${sudo[@]}" apt-get update -q
+    "${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
+}
+
+# configure_and_build DIR [CMAKE OPTIONS...]
+configure_and_build() {
+    local dir="$1"
+    shift
+    log "configuring $dir"
+    cmake -S "$repo" -B "$dir" -DCMAKE_BUILD_TYPE=Release "$@"
+    log "building $dir"
+    cmake --build "$dir" -j "$jobs"
+}
+
+run_tests() {
+    local dir="$1"
+    log "testing $dir"
+    ctest --test-dir "$dir" --output-on-failure -j "$jobs"
+}
+
+# The main job: what the program does for a user, on the bundled sample.
+run_main_job() {
+    local bin="$1"
+    local sample="$repo/samples/hat.jpg"
+    "$bin" version
+    "$bin" cpu
+    log "sample: $sample"
+}
+
+demo() {
+    install_packages
+    local dir="$build_root/build-release"
+    configure_and_build "$dir" -DBUILD_TESTING=OFF
+    run_main_job "$dir/tools/quorrel"
+}
+
+test_mode() {
+    case "$1" in
+    release)
+        configure_and_build "$build_root/build-test" -DQUORREL_WERROR=ON -DBUILD_TESTING=ON
+        run_tests "$build_root/build-test"
+        ;;
+    sanitize)
+        configure_and_build "$build_root/build-sanitize" -DQUORREL_WERROR=ON -DBUILD_TESTING=ON \
+            -DQUORREL_SANITIZE=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo
+        ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+            run_tests "$build_root/build-sanitize"
+        ;;
+    portable)
+        configure_and_build "$build_root/build-test" -DQUORREL_WERROR=ON -DBUILD_TESTING=ON
+        QUORREL_USECPU=0 run_tests "$build_root/build-test"
+        ;;
+    *)
+        echo "unknown test mode '$1' (release, sanitize, portable)" >&2
+        return 2
+        ;;
+    esac
+}
+
+main() {
+    local command="${1:-}"
+    [ $# -gt 0 ] && shift
+    case "$command" in
+    demo) demo ;;
+    test)
+        install_packages
+        local modes=("$@")
+        [ "${#modes[@]}" -eq 0 ] && modes=(release)
+        local m
+        for m in "${modes[@]}"; do
+            test_mode "$m"
+        done
+        log "all tests passed"
+        ;;
+    *)
+        sed -n '2,17p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//'
+        [ -z "$command" ] || [ "$command" = help ] && exit 0
+        exit 2
+        ;;
+    esac
+}
+
+main "$@"

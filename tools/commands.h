@@ -1,0 +1,8 @@
+// Subcommands of the quorrel program. Each takes the arguments that follow
+// the program name (argv[0] is the subcommand's own name) and returns the
+// process exit status. To add one: write tools/cmd_<name>.cpp, declare its
+// function here and add one line to the table in main.cpp.
+#pragma once
+
+int cmd_version(int argc, char **argv);
+int cmd_cpu(int argc, char **argv);
