@@ -13,8 +13,6 @@
 #include "pixels/scaled_output.h"
 #include "transform/quant_prepare.h"
 
-// ---- [reader] codec/read, decode driver ------------------------------------
-extern "C" int32_t codec_read(JPEG_CODEC_RECORD *, int32_t) { return JPEG_NOT_SUPPORTED; }
 
 // ---- [encoder] codec/write, version -------------------------------------------
 extern "C" int32_t codec_write(JPEG_CODEC_RECORD *, int32_t) { return JPEG_NOT_SUPPORTED; }

@@ -1,0 +1,310 @@
+// The image decode driver: the marker loop of one codec_read call, scan
+// bookkeeping (single-pass scans straight to pixels, every other scan through
+// the whole-image coefficient buffer), resumption of a pending scan, and the
+// per-scan set-up that picks the scan loop.
+#include "codec/decode_driver.h"
+
+#include "codec/memory.h"
+#include "decode/input_source.h"
+#include "decode/markers.h"
+#include "decode/scan_loops.h"
+#include "dispatch/kernel_table.h"
+#include "dispatch/platform.h"
+#include "pixels/output_select.h"
+#include "pixels/scaled_output.h"
+
+namespace qrl {
+namespace {
+
+// Largest whole-image coefficient buffer: 2 GiB. Larger frames (a 65535 x
+// 65535 progressive image needs about 12 GiB) are refused with
+// JPEG_MEMORY_ERROR instead of being allocated.
+constexpr uint64_t kMaxCoefficientBytes = uint64_t{1} << 31;
+
+void release_scan(SCAN_INFO *&scan) {
+    if (scan == nullptr) return;
+    release(scan->scan_components);
+    release(scan);
+}
+
+int64_t ceil_div(int64_t a, int64_t b) { return b > 0 ? (a + b - 1) / b : 0; }
+
+// Blocks of the whole image for the current frame: (sum of H x V) per MCU
+// times the MCU grid, computed in 64 bits.
+uint64_t frame_blocks(const JPEG_PROPERTIES *props) {
+    int64_t per_mcu = 0;
+    int32_t max_h = 1;
+    int32_t max_v = 1;
+    const int32_t count = props->frame_component_count < QRL_MAX_COMPONENTS
+                              ? props->frame_component_count
+                              : QRL_MAX_COMPONENTS;
+    for (int32_t i = 0; i < count; ++i) {
+        const COMPONENT_INFO &c = props->frame_components[i];
+        per_mcu += static_cast<int64_t>(c.h_sampling) * c.v_sampling;
+        if (c.h_sampling > max_h) max_h = c.h_sampling;
+        if (c.v_sampling > max_v) max_v = c.v_sampling;
+    }
+    const int64_t height = props->jpeg_height < 0 ? -static_cast<int64_t>(props->jpeg_height)
+                                                  : props->jpeg_height;
+    const int64_t columns = ceil_div(props->jpeg_width, 8 * max_h);
+    const int64_t rows = ceil_div(height, 8 * max_v);
+    return static_cast<uint64_t>(per_mcu * columns * rows);
+}
+
+int32_t allocate_coefficient_buffer(JPEG_PROPERTIES *props) {
+    release(props->coefficient_buffer);
+    props->coefficient_buffer_blocks = 0;
+    const uint64_t blocks = frame_blocks(props);
+    if (blocks == 0 || blocks * 64 * sizeof(int16_t) > kMaxCoefficientBytes) return JPEG_MEMORY_ERROR;
+    props->coefficient_buffer = allocate_zeroed<int16_t>(static_cast<std::size_t>(blocks * 64));
+    if (props->coefficient_buffer == nullptr) return JPEG_MEMORY_ERROR;
+    props->coefficient_buffer_blocks = static_cast<int32_t>(blocks);
+    return JPEG_OK;
+}
+
+// Ring of four MCU rows for interpolated chroma: each row holds
+// mcus_per_row + 2 MCU slots (the two edge neighbours included).
+int32_t allocate_neighbour_ring(JPEG_PROPERTIES *props) {
+    int64_t per_mcu = 0;
+    const int32_t count = props->frame_component_count < QRL_MAX_COMPONENTS
+                              ? props->frame_component_count
+                              : QRL_MAX_COMPONENTS;
+    for (int32_t i = 0; i < count; ++i)
+        per_mcu += static_cast<int64_t>(props->frame_components[i].h_sampling) *
+                   props->frame_components[i].v_sampling;
+    const int64_t row_blocks = per_mcu * (static_cast<int64_t>(props->mcus_per_row) + 2);
+    if (row_blocks <= 0 || row_blocks * 64 * 4 * 2 > static_cast<int64_t>(kMaxCoefficientBytes))
+        return JPEG_MEMORY_ERROR;
+    auto *ring = allocate_zeroed<NEIGHBOUR_RING>(1);
+    if (ring == nullptr) return JPEG_MEMORY_ERROR;
+    const std::size_t row_samples = static_cast<std::size_t>(row_blocks) * 64;
+    int16_t *samples = allocate_zeroed<int16_t>(4 * row_samples);
+    if (samples == nullptr) {
+        release(ring);
+        return JPEG_MEMORY_ERROR;
+    }
+    for (std::size_t r = 0; r < 4; ++r) ring->rows[r] = samples + r * row_samples;
+    ring->last_row = 0;
+    props->neighbour_ring = ring;
+    props->neighbour_ring_blocks = static_cast<int32_t>(row_blocks);
+    return JPEG_OK;
+}
+
+// Moves the source back to the first byte of the stream.
+int32_t rewind_stream(JPEG_PROPERTIES *props) {
+    INPUT_SOURCE *src = &props->input;
+    src->bit_buffer = 0;
+    src->position = 0;
+    if (src->file != nullptr) {
+        if (seek_file(src->file, 0, kSeekFromStart) == 0) return JPEG_FILE_ERROR;
+        return refill_input(src);
+    }
+    src->start = props->jpeg_buffer;
+    src->cur = props->jpeg_buffer;
+    src->avail = src->size;
+    src->end = src->cur + src->size;
+    return JPEG_OK;
+}
+
+bool is_progressive_position_start(const SCAN_INFO *scan) {
+    return scan != nullptr && scan->next_mcu_column == 0 && scan->next_mcu_row == 0;
+}
+
+} // namespace
+
+int32_t decode_stream(JPEG_PROPERTIES *props) {
+    INPUT_SOURCE *src = &props->input;
+    const int32_t mode = props->io_mode;
+    const bool header_mode = is_header_mode(mode);
+
+    // A non-interleaved image whose pending scan never got past its first
+    // MCU is decoded again from the start of the stream: the stored scan
+    // cannot be matched with its data after the rewind, so it is dropped.
+    if (props->partial_scan == 1 && is_progressive_position_start(props->current_scan))
+        release_scan(props->current_scan);
+
+    bool resuming = props->current_scan != nullptr;
+    if (!resuming) reset_input(src);
+    if (props->partial_scan == 1 && !resuming) {
+        const int32_t result = rewind_stream(props);
+        if (result != JPEG_OK) return result;
+    }
+    const bool keep_position = mode == 6 || mode == 7 || (mode >= 14 && mode <= 19) ||
+                               props->roi[0] != 0 || props->roi[1] != 0 || props->roi[2] != 0 ||
+                               props->roi[3] != 0;
+    if (!keep_position) src->position = 0;
+    if (props->expect_frame == 0) {
+        const int32_t result = select_output(props);
+        if (result != JPEG_OK) return result;
+    }
+    if (header_mode) {
+        int32_t code = 0;
+        if (read_marker(src, &code) != JPEG_OK || code != kMarkerSoi) return JPEG_NOT_JPEG;
+        props->restart_interval = 0;
+    }
+    if (props->scans_done == 0) {
+        props->dc_complete_count = 0;
+        props->components_complete_count = 0;
+    }
+
+    SCAN_INFO *scan = nullptr;
+    bool continue_pending = resuming;
+    int32_t code = 0;
+    for (;;) {
+        if (!continue_pending) {
+            const int32_t result = read_marker(src, &code);
+            if (result != JPEG_OK) return result;
+            if (code == kEndOfData) return JPEG_OK;
+            if (code == kMarkerEoi) {
+                if (header_mode) return JPEG_OK;
+                if (props->expect_frame != 0) {
+                    // No frame in this stream: only a following image may come.
+                    if (read_marker(src, &code) != JPEG_OK || code != kMarkerSoi) return JPEG_NO_IMAGE;
+                    props->restart_interval = 0;
+                    continue;
+                }
+                if (props->partial_scan == 1 && props->needs_color_conversion != 0 &&
+                    props->scans_done == 0)
+                    return convert_image_in_place(props);
+                return JPEG_OK;
+            }
+            if (code != kMarkerSos) {
+                bool end_parse = false;
+                const int32_t handled = dispatch_marker(props, code, &end_parse);
+                if (handled != JPEG_OK || end_parse) return handled;
+                continue;
+            }
+
+            // SOS: a new scan.
+            scan = allocate_zeroed<SCAN_INFO>(1);
+            if (scan == nullptr) return JPEG_MEMORY_ERROR;
+            const int32_t header = read_scan_header(props, scan);
+            if (header != JPEG_OK) {
+                release_scan(scan);
+                return header;
+            }
+            src->eob_run = 0;
+            if (header_mode) {
+                const int32_t length =
+                    props->kernel_table != nullptr ? props->kernel_table->scan_header_length : 0;
+                src->position -= length;
+                release_scan(scan);
+                return JPEG_OK;
+            }
+            scan->restart_interval = props->restart_interval;
+            props->partial_scan =
+                scan->scan_component_count < props->frame_component_count && props->scans_done == 0
+                    ? 1
+                    : 0;
+            // The output routine must exist before any pixel is written.
+            const int32_t selected = select_output(props);
+            if (selected != JPEG_OK) {
+                release_scan(scan);
+                return selected;
+            }
+            const bool single_pass = scan->spectral_start == 0 && scan->spectral_end == 63 &&
+                                     scan->approx_high == 0 && scan->approx_low == 0 &&
+                                     props->scans_done == 0;
+            if (!single_pass) {
+                if (scan->spectral_start == 0 && scan->spectral_end == 0) {
+                    if (scan->approx_low == 0) props->dc_complete_count += scan->scan_component_count;
+                } else if (scan->approx_low == 0 && scan->spectral_end == 63) {
+                    props->components_complete_count += 1;
+                }
+                props->scans_done += 1;
+                if (props->scans_done == 1 || props->coefficient_buffer == nullptr) {
+                    const int32_t allocated = allocate_coefficient_buffer(props);
+                    if (allocated != JPEG_OK) {
+                        release_scan(scan);
+                        props->current_scan = nullptr;
+                        return allocated;
+                    }
+                }
+            }
+        } else {
+            scan = props->current_scan; // resumed: its header was read by an earlier call
+        }
+        continue_pending = false;
+
+        // S5: the scan is current from here on.
+        if (props->partial_scan == 1 && props->scans_done == 0)
+            props->components_complete_count += scan->scan_component_count;
+        props->current_scan = scan;
+        if (props->smooth_upsampling == 1 && props->neighbour_ring == nullptr) {
+            const int32_t ring = allocate_neighbour_ring(props);
+            if (ring != JPEG_OK) {
+                release_scan(props->current_scan);
+                return ring;
+            }
+        }
+
+        int32_t marker = 0;
+        const int32_t result = decode_scan(src, scan, props, &marker);
+        if (result == JPEG_INTERRUPT_OK || result == JPEG_ROI_OK) {
+            if (props->scans_done != 0 && props->interrupt_after_mcu == 0)
+                props->components_complete_count += 1;
+            props->interrupt_after_mcu = 0;
+            if (props->partial_scan == 1 && result == JPEG_ROI_OK) {
+                int32_t converted = JPEG_OK;
+                if (props->needs_color_conversion != 0) converted = convert_image_in_place(props);
+                release_scan(props->current_scan);
+                return converted != JPEG_OK ? converted : JPEG_ROI_OK;
+            }
+            return result; // the scan stays pending for the next call
+        }
+        if (props->scans_done == 0) src->scan_channel_offset += scan->scan_component_count;
+        // A finished scan is released; so is a failed one, whose reader state
+        // would not fit a later call's stream.
+        release_scan(props->current_scan);
+        scan = nullptr;
+        if (result != JPEG_OK) return result;
+        if (marker != 0) {
+            // The scan loop stopped at this marker; it is handled next.
+            src->pending_marker = static_cast<uint8_t>(marker);
+        }
+    }
+}
+
+int32_t decode_scan(INPUT_SOURCE *src, SCAN_INFO *scan, JPEG_PROPERTIES *props, int32_t *marker) {
+    *marker = 0;
+    KERNEL_TABLE *kernels = props->kernel_table;
+    set_active_decode_kernels(kernels, props->dct_method);
+    int32_t *roi = props->roi;
+    const bool region = (roi[2] != 0 && roi[2] < props->jpeg_width) ||
+                        (roi[3] != 0 && roi[3] < props->jpeg_height) || roi[1] >= 1 || roi[0] >= 1;
+    const int32_t mode = props->io_mode;
+    int32_t scale = 1;
+    if (mode == 14 || mode == 15) scale = 2;
+    if (mode == 16 || mode == 17) scale = 4;
+    if (mode == 18 || mode == 19) scale = 8;
+
+    int32_t result = JPEG_OK;
+    if (!region) {
+        result = props->scans_done != 0 ? decode_scan_progressive(src, scan, props, scale)
+                                        : decode_scan_sequential(src, scan, props, scale);
+    } else {
+        // Right and bottom are exclusive; 0 (or anything past the image)
+        // means the image's own edge.
+        if (roi[2] <= 0 || roi[2] > props->jpeg_width) roi[2] = props->jpeg_width;
+        if (roi[3] <= 0 || roi[3] > props->jpeg_height) roi[3] = props->jpeg_height;
+        if (roi[0] < 0) roi[0] = 0;
+        if (roi[1] < 0) roi[1] = 0;
+        if (props->row_index == nullptr) {
+            props->row_index = allocate_zeroed<ROW_INDEX_ENTRY>(QRL_ROW_INDEX_ENTRIES);
+            if (props->row_index == nullptr) return JPEG_MEMORY_ERROR;
+            const bool counted = mode == 2 || mode == 6 || mode == 14 || mode == 16 || mode == 18;
+            ROW_INDEX_ENTRY &first = props->row_index[0];
+            first.position = counted ? static_cast<intptr_t>(src->position)
+                                     : reinterpret_cast<intptr_t>(src->cur);
+            first.pending_marker = src->pending_marker;
+            for (int32_t i = 1; i < QRL_ROW_INDEX_ENTRIES; ++i) props->row_index[i].position = -1;
+        }
+        result = props->scans_done != 0 ? decode_scan_progressive_region(src, scan, props, scale)
+                                        : decode_scan_sequential_region(src, scan, props, scale);
+    }
+    if (result == JPEG_OK) src->bit_count = 0;
+    if (kernels != nullptr && kernels->simd_state_reset != nullptr) kernels->simd_state_reset();
+    return result;
+}
+
+} // namespace qrl
