@@ -8,6 +8,7 @@
 // and dequantize_active as nullptr in every set: finish_set() copies the
 // set's own quantize_fast and dequantize_fast into them.
 #include "dispatch/kernel_table.h"
+#include "transform/transform.h"
 
 #include "decode/block_decode.h"
 
@@ -16,16 +17,16 @@ namespace {
 
 constexpr KERNEL_TABLE kPortableSet = {
     .simd_state_reset = nullptr,
-    .fdct_fast = nullptr,
-    .fdct_accurate = nullptr,
-    .idct_fast_8x8 = nullptr,
-    .idct_fast_4x4 = nullptr,
-    .idct_fast_2x2 = nullptr,
-    .idct_fast_1x1 = nullptr,
-    .idct_accurate_8x8 = nullptr,
-    .idct_accurate_4x4 = nullptr,
-    .idct_accurate_2x2 = nullptr,
-    .idct_accurate_1x1 = nullptr,
+    .fdct_fast = fdct_fast,
+    .fdct_accurate = fdct_accurate,
+    .idct_fast_8x8 = idct_fast_8x8,
+    .idct_fast_4x4 = idct_fast_4x4,
+    .idct_fast_2x2 = idct_fast_2x2,
+    .idct_fast_1x1 = idct_fast_1x1,
+    .idct_accurate_8x8 = idct_accurate_8x8,
+    .idct_accurate_4x4 = idct_accurate_4x4,
+    .idct_accurate_2x2 = idct_accurate_2x2,
+    .idct_accurate_1x1 = idct_accurate_1x1,
     .fdct_active = nullptr,
     .idct_active_8x8 = nullptr,
     .idct_active_4x4 = nullptr,
@@ -72,11 +73,11 @@ constexpr KERNEL_TABLE kPortableSet = {
     .encode_huffman_block = nullptr,
     .decode_huffman_block = decode_huffman_block,
     .decode_huffman_dc_only = decode_huffman_dc_only,
-    .quantize_fast = nullptr,
-    .quantize_accurate = nullptr,
+    .quantize_fast = quantize_fast,
+    .quantize_accurate = quantize_accurate,
     .quantize_active = nullptr,
-    .dequantize_fast = nullptr,
-    .dequantize_accurate = nullptr,
+    .dequantize_fast = dequantize_fast,
+    .dequantize_accurate = dequantize_accurate,
     .dequantize_active = nullptr,
 };
 

@@ -18,12 +18,6 @@
 extern "C" int32_t codec_write(JPEG_CODEC_RECORD *, int32_t) { return JPEG_NOT_SUPPORTED; }
 extern "C" const VERSION_INFO *codec_version(void) { return nullptr; }
 
-// ---- [transform] ------------------------------------------------------------------
-namespace qrl {
-void prepare_dequant_table_fast(int16_t *) {}
-void prepare_dequant_table_accurate(int16_t *) {}
-} // namespace qrl
-
 // ---- [pixels] -------------------------------------------------------------------------
 namespace qrl {
 int32_t select_output(JPEG_PROPERTIES *) { return JPEG_OK; }
@@ -32,12 +26,6 @@ int32_t convert_image_in_place(JPEG_PROPERTIES *) { return JPEG_OK; }
 
 // ---- [entropy] scan loops ----------------------------------------------------------
 namespace qrl {
-int32_t decode_scan_sequential(INPUT_SOURCE *, SCAN_INFO *, JPEG_PROPERTIES *, int32_t) {
-    return JPEG_NOT_SUPPORTED;
-}
-int32_t decode_scan_sequential_region(INPUT_SOURCE *, SCAN_INFO *, JPEG_PROPERTIES *, int32_t) {
-    return JPEG_NOT_SUPPORTED;
-}
 int32_t decode_scan_progressive(INPUT_SOURCE *, SCAN_INFO *, JPEG_PROPERTIES *, int32_t) {
     return JPEG_NOT_SUPPORTED;
 }
