@@ -18,11 +18,6 @@
 extern "C" int32_t codec_write(JPEG_CODEC_RECORD *, int32_t) { return JPEG_NOT_SUPPORTED; }
 extern "C" const VERSION_INFO *codec_version(void) { return nullptr; }
 
-// ---- [pixels] -------------------------------------------------------------------------
-namespace qrl {
-int32_t select_output(JPEG_PROPERTIES *) { return JPEG_OK; }
-int32_t convert_image_in_place(JPEG_PROPERTIES *) { return JPEG_OK; }
-} // namespace qrl
 
 // ---- [entropy] scan loops ----------------------------------------------------------
 namespace qrl {

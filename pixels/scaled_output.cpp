@@ -1,0 +1,80 @@
+#include "pixels/scaled_output.h"
+
+#include "pixels/fast_routines.h"
+#include "pixels/plane_writers.h"
+
+namespace qrl {
+
+int32_t scaled_copy_planes(JPEG_PROPERTIES *props, int32_t column, int32_t row, int32_t n) {
+    return copy_planes_sized(props, column, row, n);
+}
+
+int32_t scaled_scan_planes(JPEG_PROPERTIES *props, int32_t column, int32_t row, int32_t n, int32_t uniform) {
+    return write_mcu_planes(props, column, row, PLANE_OPTIONS{false, n, uniform, true});
+}
+
+int32_t scaled_frame_planes(JPEG_PROPERTIES *props, int32_t column, int32_t row, int32_t n, int32_t uniform) {
+    return write_mcu_planes(props, column, row, PLANE_OPTIONS{true, n, uniform, true});
+}
+
+int32_t scaled_convert_in_place(JPEG_PROPERTIES *props, int32_t column, int32_t row, int32_t n) {
+    return convert_mcu_in_place(props, column, row, n);
+}
+
+void write_scaled_mcu(JPEG_PROPERTIES *props, INPUT_SOURCE *src, SCAN_INFO *scan, int32_t column, int32_t row,
+                      int32_t n, int32_t uniform) {
+    (void)src;
+    (void)scan; // the plane writers read the current scan from the record
+    if (n != 1 && n != 2 && n != 4 && n != 8) return;
+    const bool up = props->needs_upsampling != 0;
+    const bool cc = props->needs_color_conversion != 0;
+    // The frame's components hold the image whenever it is assembled from
+    // the whole-image coefficient buffer.
+    const bool frame = props->scans_done != 0;
+    if (props->partial_scan == 1 && props->scans_done == 0) {
+        (void)scaled_scan_planes(props, column, row, n, uniform);
+        return;
+    }
+    if (!up && cc) {
+        if (scaled_copy_planes(props, column, row, n) == JPEG_OK)
+            (void)scaled_convert_in_place(props, column, row, n);
+        return;
+    }
+    if (up && !cc) {
+        (void)(frame ? scaled_frame_planes(props, column, row, n, uniform)
+                     : scaled_scan_planes(props, column, row, n, uniform));
+        return;
+    }
+    if (!up && !cc && props->image_color != COLOR_YCBCR) {
+        (void)scaled_copy_planes(props, column, row, n);
+        return;
+    }
+    const int32_t rc = frame ? scaled_frame_planes(props, column, row, n, uniform)
+                             : scaled_scan_planes(props, column, row, n, uniform);
+    if (rc == JPEG_OK) (void)scaled_convert_in_place(props, column, row, n);
+}
+
+int32_t convert_image_in_place(JPEG_PROPERTIES *props) {
+    const int32_t oc = props->image_color;
+    if ((oc != COLOR_RGB && oc != COLOR_BGR && oc != COLOR_CMYK) || props->needs_color_conversion != 1)
+        return JPEG_OK;
+    const int32_t ch = props->image_channels;
+    if (ch < 3 || props->image_pixels == nullptr) return JPEG_OK;
+    const int32_t *roi = props->roi;
+    int32_t rows = roi[3] - roi[1];
+    if (roi[3] == roi[1]) rows = props->image_height < 0 ? -props->image_height : props->image_height;
+    int32_t width = roi[2] - roi[0];
+    if (width == 0) width = props->image_width;
+    // The buffer holds image_width by |image_height| pixels; never go past it.
+    const int32_t abs_height = props->image_height < 0 ? -props->image_height : props->image_height;
+    if (rows > abs_height) rows = abs_height;
+    if (width > props->image_width) width = props->image_width;
+    if (rows <= 0 || width <= 0) return JPEG_OK;
+    for (int32_t y = rows - 1; y >= 0; --y) {
+        uint8_t *o = props->image_pixels + static_cast<intptr_t>(y) * props->line_bytes;
+        for (int32_t x = 0; x < width; ++x, o += ch) convert_pixel_in_place(props, o, true);
+    }
+    return JPEG_OK;
+}
+
+} // namespace qrl
