@@ -19,12 +19,3 @@ extern "C" int32_t codec_write(JPEG_CODEC_RECORD *, int32_t) { return JPEG_NOT_S
 extern "C" const VERSION_INFO *codec_version(void) { return nullptr; }
 
 
-// ---- [entropy] scan loops ----------------------------------------------------------
-namespace qrl {
-int32_t decode_scan_progressive(INPUT_SOURCE *, SCAN_INFO *, JPEG_PROPERTIES *, int32_t) {
-    return JPEG_NOT_SUPPORTED;
-}
-int32_t decode_scan_progressive_region(INPUT_SOURCE *, SCAN_INFO *, JPEG_PROPERTIES *, int32_t) {
-    return JPEG_NOT_SUPPORTED;
-}
-} // namespace qrl

@@ -1,0 +1,168 @@
+// Sequential Huffman scans: the restart step, the whole-image scan loop with
+// its interrupt point, and the per-MCU hand-off to the transforms and the
+// output stage.
+#include "decode/block_decode.h"
+#include "decode/input_source.h"
+#include "decode/scan_common.h"
+#include "decode/scan_loops.h"
+#include "dispatch/kernel_table.h"
+
+namespace qrl {
+
+int32_t process_restart(INPUT_SOURCE *src, SCAN_INFO *scan, int32_t columns, int32_t rows, int32_t column,
+                        int32_t row) {
+    const int32_t interval = scan->restart_interval;
+    if (interval <= 0) return 0;
+    const int64_t done = static_cast<int64_t>(row) * columns + column + 1; // units decoded so far
+    if (done % interval != 0 || done >= static_cast<int64_t>(columns) * rows) return 0;
+    for (int32_t &p : scan->dc_predictors) p = 0;
+    src->bit_count = 0; // bits left over from the interval are padding
+    if (src->pending_marker != 0) {
+        // The bit reader already met the marker that ends the interval.
+        src->pending_marker = 0;
+        return 0;
+    }
+    // Whatever marker comes next ends the interval; its code is not checked,
+    // so a missing or repeated restart marker is absorbed here.
+    int32_t code = 0;
+    return read_marker(src, &code);
+}
+
+namespace {
+
+// Which inverse transform each block of an MCU gets.
+using Transform = void (*)(int16_t *);
+
+Transform transform_for(const KERNEL_TABLE *kt, int32_t scale, bool enlarge) {
+    switch (scale) {
+    case 2: return enlarge ? kt->idct_active_8x8 : kt->idct_active_4x4;
+    case 4: return enlarge ? kt->idct_active_4x4 : kt->idct_active_2x2;
+    case 8: return enlarge ? kt->idct_active_2x2 : kt->idct_active_1x1;
+    default: return kt->idct_active_8x8;
+    }
+}
+
+// Walks the components whose blocks lie in mcu_buffer: the scan's while no
+// scan went through the coefficient buffer, else the frame's. For each block
+// calls fn(block, frame component, its H, its V, block column h, block row v,
+// one-block unit).
+template <typename Fn>
+void for_each_mcu_block(const JPEG_PROPERTIES *props, const SCAN_INFO *scan, int32_t blocks_per_mcu,
+                        int16_t *mcu_buffer, Fn fn) {
+    int16_t *block = mcu_buffer;
+    int32_t used = 0;
+    if (props->scans_done == 0) {
+        const bool single = scan->scan_component_count == 1;
+        for (int32_t i = 0; i < scan->scan_component_count && used < blocks_per_mcu; ++i) {
+            const SCAN_COMPONENT &sc = scan->scan_components[i];
+            const int32_t n = single ? 1 : sc.h_sampling * sc.v_sampling;
+            for (int32_t b = 0; b < n && used < blocks_per_mcu; ++b, ++used, block += 64)
+                fn(block, sc.component_index, sc.h_sampling, sc.v_sampling, b % sc.h_sampling, b / sc.h_sampling,
+                   single);
+        }
+        return;
+    }
+    for (int32_t m = 0; m < props->frame_component_count && used < blocks_per_mcu; ++m) {
+        const COMPONENT_INFO &c = props->frame_components[m];
+        const int32_t n = c.h_sampling * c.v_sampling;
+        for (int32_t b = 0; b < n && used < blocks_per_mcu; ++b, ++used, block += 64)
+            fn(block, m, c.h_sampling, c.v_sampling, b % c.h_sampling, b / c.h_sampling, false);
+    }
+}
+
+} // namespace
+
+void reconstruct_mcu(JPEG_PROPERTIES *props, INPUT_SOURCE *src, SCAN_INFO *scan, int32_t column, int32_t row,
+                     int32_t blocks_per_mcu, int16_t *mcu_buffer, int32_t columns, int32_t rows, int32_t scale,
+                     int32_t uniform) {
+    const KERNEL_TABLE *kt = props->kernel_table;
+    if (column != columns && row != rows) {
+        if (scale == 1 || !uniform) {
+            const Transform t = transform_for(kt, scale, false);
+            for (int32_t b = 0; b < blocks_per_mcu; ++b) t(mcu_buffer + 64 * b);
+        } else {
+            // A component with one block per MCU comes out one size larger,
+            // matching the subsampled luma without upsampling.
+            for_each_mcu_block(props, scan, blocks_per_mcu, mcu_buffer,
+                               [&](int16_t *block, int32_t, int32_t h, int32_t v, int32_t, int32_t, bool) {
+                                   transform_for(kt, scale, h * v == 1)(block);
+                               });
+        }
+        if (props->coefficient_planes != nullptr) {
+            COEFFICIENT_PLANES *planes = props->coefficient_planes;
+            for_each_mcu_block(props, scan, blocks_per_mcu, mcu_buffer,
+                               [&](int16_t *block, int32_t m, int32_t h, int32_t v, int32_t bh, int32_t bv,
+                                   bool single) {
+                                   if (single) {
+                                       copy_block_to_plane(block, planes->plane[m], columns * 8, column, row);
+                                   } else {
+                                       copy_block_to_plane(block, planes->plane[m], h * columns * 8,
+                                                           column * h + bh, row * v + bv);
+                                   }
+                               });
+            return;
+        }
+    }
+    if (props->coefficient_planes != nullptr) return;
+    (void)src;
+    if (scale == 1) {
+        if (kt->mcu_writer != nullptr) (void)kt->mcu_writer(props, column, row);
+    }
+}
+
+int32_t decode_scan_sequential(INPUT_SOURCE *src, SCAN_INFO *scan, JPEG_PROPERTIES *props, int32_t scale) {
+    SCAN_LAYOUT L;
+    int32_t status = setup_scan_layout(props, scan, true, !planes_mode_zero(props), &L);
+    if (status != 0) return status;
+    status = check_output_ready(props, scale);
+    if (status != 0) return status;
+
+    const KERNEL_TABLE *kt = props->kernel_table;
+    const DecodeBlockFn decode_block = kt->decode_huffman_block;
+    if (decode_block == nullptr) return JPEG_NOT_SUPPORTED;
+    const bool planes0 = planes_mode_zero(props);
+    int16_t *const mcu = props->mcu_buffer;
+
+    int32_t first_column = scan->next_mcu_column;
+    int32_t row = scan->next_mcu_row;
+    for (; row < L.rows; ++row) {
+        for (int32_t column = first_column; column < L.columns; ++column) {
+            status = decode_unit(src, scan, L, props, decode_block, true, column, row);
+            if (status != 0) return status;
+            status = process_restart(src, scan, L.columns, L.rows, column, row);
+            if (status != 0) return status;
+            if (!planes0) {
+                reconstruct_mcu(props, src, scan, column, row, L.blocks_per_mcu, mcu, L.columns, L.rows, scale,
+                                L.uniform);
+            }
+            status = interrupt_point(props, scan, column, row, L.columns, L.rows, L.column_lag, L.row_lag);
+            if (status != kKeepGoing) return status;
+        }
+        if (L.column_lag == 1) {
+            reconstruct_mcu(props, src, scan, L.columns, row, L.blocks_per_mcu, mcu, L.columns, L.rows, scale,
+                            L.uniform);
+            status = interrupt_point(props, scan, L.columns, row, L.columns, L.rows, L.column_lag, L.row_lag);
+            if (status != kKeepGoing) return status;
+        }
+        first_column = 0;
+    }
+    if (L.row_lag == 1 && row == L.rows) {
+        // The lagging MCU row (first_column is the resume column when the call
+        // resumed inside it, else 0).
+        for (int32_t column = first_column; column < L.columns; ++column) {
+            reconstruct_mcu(props, src, scan, column, L.rows, L.blocks_per_mcu, mcu, L.columns, L.rows, scale,
+                            L.uniform);
+            status = interrupt_point(props, scan, column, L.rows, L.columns, L.rows, L.column_lag, L.row_lag);
+            if (status != kKeepGoing) return status;
+        }
+        if (L.column_lag == 1) {
+            reconstruct_mcu(props, src, scan, L.columns, L.rows, L.blocks_per_mcu, mcu, L.columns, L.rows, scale,
+                            L.uniform);
+            status = interrupt_point(props, scan, L.columns, L.rows, L.columns, L.rows, L.column_lag, L.row_lag);
+            if (status != kKeepGoing) return status;
+        }
+    }
+    return JPEG_OK;
+}
+
+} // namespace qrl
