@@ -228,6 +228,61 @@ std::vector<uint8_t> libjpeg_encode(const LibjpegEncodeOptions &o) {
 
 // ---- TurboJPEG decoding -----------------------------------------------------------------
 
+namespace {
+
+struct DecodeState {
+    jpeg_decompress_struct dinfo;
+    ErrorTrap trap;
+    bool created = false;
+};
+
+// The libjpeg API equivalent of tjDecompress2 for the layouts the TurboJPEG
+// header query cannot classify (unusual sampling factors).
+bool run_libjpeg_decode(DecodeState &s, const uint8_t *jpeg, size_t size, int pixel_format, int flags,
+                        DecodedImage &img) {
+    s.dinfo.err = jpeg_std_error(&s.trap.mgr);
+    s.trap.mgr.error_exit = trap_error_exit;
+    s.trap.mgr.output_message = quiet_output;
+    s.trap.message[0] = '\0';
+    if (setjmp(s.trap.jump) != 0) return false;
+    jpeg_create_decompress(&s.dinfo);
+    s.created = true;
+    jpeg_mem_src(&s.dinfo, jpeg, static_cast<unsigned long>(size));
+    jpeg_read_header(&s.dinfo, TRUE);
+    switch (pixel_format) {
+    case TJPF_GRAY: s.dinfo.out_color_space = JCS_GRAYSCALE; break;
+    case TJPF_CMYK: s.dinfo.out_color_space = JCS_CMYK; break;
+    case TJPF_BGR: s.dinfo.out_color_space = JCS_EXT_BGR; break;
+    default: s.dinfo.out_color_space = JCS_RGB; break;
+    }
+    s.dinfo.do_fancy_upsampling = (flags & TJFLAG_FASTUPSAMPLE) != 0 ? FALSE : TRUE;
+    s.dinfo.dct_method = (flags & TJFLAG_FASTDCT) != 0 ? JDCT_IFAST : JDCT_ISLOW;
+    jpeg_start_decompress(&s.dinfo);
+    img.width = static_cast<int>(s.dinfo.output_width);
+    img.height = static_cast<int>(s.dinfo.output_height);
+    img.channels = s.dinfo.output_components;
+    img.pixels.assign(static_cast<size_t>(img.width) * img.height * img.channels, 0);
+    const size_t stride = static_cast<size_t>(img.width) * img.channels;
+    while (s.dinfo.output_scanline < s.dinfo.output_height) {
+        JSAMPROW row = img.pixels.data() + stride * s.dinfo.output_scanline;
+        jpeg_read_scanlines(&s.dinfo, &row, 1);
+    }
+    jpeg_finish_decompress(&s.dinfo);
+    return true;
+}
+
+DecodedImage libjpeg_decode(const uint8_t *jpeg, size_t size, int pixel_format, int flags) {
+    DecodedImage img;
+    DecodeState s;
+    std::memset(&s.dinfo, 0, sizeof(s.dinfo));
+    if (!run_libjpeg_decode(s, jpeg, size, pixel_format, flags, img))
+        img.error = std::string("libjpeg decode: ") + s.trap.message;
+    if (s.created) jpeg_destroy_decompress(&s.dinfo);
+    return img;
+}
+
+} // namespace
+
 DecodedImage tj_decode(const uint8_t *jpeg, size_t size, int pixel_format, int flags) {
     DecodedImage img;
     tjhandle handle = tjInitDecompress();
@@ -237,8 +292,12 @@ DecodedImage tj_decode(const uint8_t *jpeg, size_t size, int pixel_format, int f
     }
     int w = 0, h = 0, subsamp = 0, colorspace = 0;
     if (tjDecompressHeader3(handle, jpeg, static_cast<unsigned long>(size), &w, &h, &subsamp, &colorspace) != 0) {
-        img.error = std::string("tjDecompressHeader3: ") + tjGetErrorStr2(handle);
+        // TurboJPEG refuses sampling layouts it has no name for; the libjpeg
+        // API decodes them with the same settings.
+        const std::string error = tjGetErrorStr2(handle);
         tjDestroy(handle);
+        if (error.find("subsampling") != std::string::npos) return libjpeg_decode(jpeg, size, pixel_format, flags);
+        img.error = "tjDecompressHeader3: " + error;
         return img;
     }
     img.width = w;

@@ -82,7 +82,9 @@ struct DecodedImage {
     bool ok() const { return error.empty(); }
 };
 // Decodes with tjDecompress2 into the given TJPF_* layout. `flags` is passed as
-// is (for example TJFLAG_FASTUPSAMPLE | TJFLAG_ACCURATEDCT).
+// is (for example TJFLAG_FASTUPSAMPLE | TJFLAG_ACCURATEDCT). Sampling layouts
+// that TurboJPEG's header query cannot name are decoded through the libjpeg
+// API with the same settings (fast upsampling, DCT method, output space).
 DecodedImage tj_decode(const std::vector<uint8_t> &jpeg, int pixel_format, int flags);
 DecodedImage tj_decode(const uint8_t *jpeg, size_t size, int pixel_format, int flags);
 

@@ -1,0 +1,274 @@
+// Conformance on the shared corpus: every decodable file is decoded by
+// quorrel and by libjpeg-turbo (fast upsampling, same transform family) and
+// compared; damaged and refused files must never crash the decoder.
+//
+// Registered twice: once with the machine's processor class and once with
+// QUORREL_USECPU=0 (portable kernels).
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "codec/codec.h"
+#include "dispatch/cpu.h"
+#include "support/corpus.h"
+#include "support/oracle.h"
+
+namespace qrl_test {
+namespace {
+
+// Files larger than this are not decoded here: the pixel buffers of the
+// 280-megapixel corpus image alone would take more memory and time than a CI
+// run should spend. They are counted and listed as skipped.
+constexpr uint64_t kMaxPixels = 40'000'000;
+
+struct RecordDeleter {
+    void operator()(JPEG_CODEC_RECORD *r) const {
+        (void)codec_free(r);
+        std::free(r);
+    }
+};
+using RecordPtr = std::unique_ptr<JPEG_CODEC_RECORD, RecordDeleter>;
+
+RecordPtr new_record() {
+    auto *raw = static_cast<JPEG_CODEC_RECORD *>(std::malloc(sizeof(JPEG_CODEC_RECORD)));
+    std::memset(raw, 0xAB, sizeof(JPEG_CODEC_RECORD)); // poison before init
+    RecordPtr rec(raw);
+    EXPECT_EQ(codec_init(rec.get()), JPEG_OK);
+    return rec;
+}
+
+std::string short_name(const std::string &path) {
+    const std::filesystem::path p(path);
+    return p.parent_path().filename().string() + "/" + p.filename().string();
+}
+
+struct Header {
+    int32_t result = 0;
+    int width = 0, height = 0, channels = 0;
+    int32_t jpeg_color = 0;
+    bool rgb_ids = false; // component identifiers 'R', 'G', 'B'
+    bool adobe = false, jfif = false;
+};
+
+Header read_header(const std::vector<uint8_t> &data) {
+    Header h;
+    RecordPtr rec = new_record();
+    std::vector<uint8_t> copy(data);
+    rec->jpeg_buffer = copy.data();
+    rec->jpeg_buffer_size = static_cast<int32_t>(copy.size());
+    h.result = codec_read(rec.get(), JPEG_IO_READ_HEADER_MEM);
+    if (h.result != JPEG_OK) return h;
+    h.width = rec->jpeg_width;
+    h.height = rec->jpeg_height;
+    h.channels = rec->jpeg_channels;
+    h.jpeg_color = rec->jpeg_color;
+    h.adobe = rec->props.adobe_found != 0;
+    h.jfif = rec->props.jfif_found != 0;
+    const COMPONENT_INFO *c = rec->props.frame_components;
+    h.rgb_ids = h.channels == 3 && c != nullptr && c[0].id == 'R' && c[1].id == 'G' && c[2].id == 'B';
+    return h;
+}
+
+struct OurDecode {
+    int32_t result = 0;
+    std::vector<uint8_t> pixels;
+};
+
+// Decodes from an exact-size copy (so a read past the end is a read past an
+// allocation) into a tightly packed buffer.
+OurDecode our_decode(const std::vector<uint8_t> &data, const Header &h, int32_t image_color, int channels,
+                     int32_t jpeg_color, int32_t dct_method) {
+    OurDecode d;
+    RecordPtr rec = new_record();
+    std::vector<uint8_t> copy(data);
+    d.pixels.assign(static_cast<size_t>(h.width) * h.height * channels, 0);
+    rec->jpeg_buffer = copy.data();
+    rec->jpeg_buffer_size = static_cast<int32_t>(copy.size());
+    rec->image_pixels = d.pixels.data();
+    rec->image_width = h.width;
+    rec->image_height = h.height;
+    rec->image_channels = channels;
+    rec->image_color = image_color;
+    rec->jpeg_color = jpeg_color;
+    rec->jpeg_channels = h.channels; // as a header read on this record would leave it
+    rec->props.dct_method = dct_method;
+    d.result = codec_read(rec.get(), JPEG_IO_DECODE_MEM);
+    return d;
+}
+
+struct Tally {
+    int compared = 0;
+    int skipped = 0;
+    std::vector<std::string> skip_reasons;
+    void skip(const std::string &file, const std::string &why) {
+        ++skipped;
+        skip_reasons.push_back(file + ": " + why);
+    }
+    void print(const std::string &category) const {
+        std::printf("[ %s ] %d files compared, %d skipped\n", category.c_str(), compared, skipped);
+        for (const auto &r : skip_reasons) std::printf("    skipped %s\n", r.c_str());
+    }
+};
+
+int32_t processor_class_in_use() {
+    RecordPtr rec = new_record();
+    return qrl::classify_processor(rec->props.kernel_table);
+}
+
+class CorpusConformance : public ::testing::TestWithParam<const char *> {
+protected:
+    void SetUp() override {
+        if (corpus_dir().empty()) GTEST_SKIP() << "skipped: the shared corpus is not present";
+        const char *env = std::getenv("QUORREL_USECPU");
+        std::printf("processor class %d (QUORREL_USECPU=%s)\n", processor_class_in_use(),
+                    env != nullptr ? env : "unset");
+    }
+};
+
+TEST_P(CorpusConformance, MatchesTheReferenceDecoder) {
+    const std::string category = GetParam();
+    const std::vector<std::string> files = corpus_files(category);
+    if (files.empty()) GTEST_SKIP() << "skipped: no files in category " << category;
+    Tally tally;
+    for (const std::string &path : files) {
+        const std::string name = short_name(path);
+        SCOPED_TRACE(name);
+        const std::vector<uint8_t> data = read_file_bytes(path);
+        const Header h = read_header(data);
+        if (h.result == JPEG_NOT_SUPPORTED) {
+            tally.skip(name, "header: JPEG_NOT_SUPPORTED");
+            continue;
+        }
+        if (h.result != JPEG_OK) {
+            ADD_FAILURE() << name << ": header read gave " << h.result << " (" << codec_error_text(h.result) << ")";
+            continue;
+        }
+        if (static_cast<uint64_t>(h.width) * h.height > kMaxPixels) {
+            tally.skip(name, std::to_string(h.width) + "x" + std::to_string(h.height) +
+                                 " exceeds the test's pixel budget");
+            continue;
+        }
+        // Output layout: gray to one channel, four components to CMYK, the
+        // rest to RGB.
+        int32_t image_color = COLOR_RGB, jpeg_color = h.jpeg_color;
+        int channels = 3, tj_format = TJPF_RGB;
+        if (h.channels == 1) {
+            image_color = COLOR_GRAY;
+            channels = 1;
+            tj_format = TJPF_GRAY;
+        } else if (h.channels == 4) {
+            image_color = COLOR_CMYK;
+            channels = 4;
+            tj_format = TJPF_CMYK;
+            // Without an Adobe segment four components are taken as CMYK.
+            if (!h.adobe) jpeg_color = COLOR_CMYK;
+        } else if (h.channels == 3 && h.rgb_ids && !h.adobe && !h.jfif) {
+            // The stream does not say; the component names do, and the caller
+            // passes that on as its assumption.
+            jpeg_color = COLOR_RGB;
+        }
+        const DecodedImage ref_accurate = tj_decode(data, tj_format, kTjAccurate);
+        const DecodedImage ref_fast = tj_decode(data, tj_format, kTjFast);
+        if (!ref_accurate.ok() || !ref_fast.ok()) {
+            tally.skip(name, "the reference decoder fails: " + ref_accurate.error + ref_fast.error);
+            continue;
+        }
+        ASSERT_EQ(ref_accurate.width, h.width);
+        ASSERT_EQ(ref_accurate.height, h.height);
+
+        const OurDecode accurate = our_decode(data, h, image_color, channels, jpeg_color, 1);
+        if (accurate.result == JPEG_NOT_SUPPORTED) {
+            tally.skip(name, "decode: JPEG_NOT_SUPPORTED");
+            continue;
+        }
+        if (accurate.result != JPEG_OK) {
+            ADD_FAILURE() << name << ": accurate decode gave " << accurate.result << " ("
+                          << codec_error_text(accurate.result) << ")";
+            continue;
+        }
+        ++tally.compared;
+        EXPECT_TRUE(images_close("corpus_accurate_" + name, accurate.pixels.data(), 0, ref_accurate.pixels.data(), 0,
+                                 h.width, h.height, channels, Limits{4, 0.5, 0.0}));
+
+        const OurDecode fast = our_decode(data, h, image_color, channels, jpeg_color, 0);
+        if (fast.result != JPEG_OK) {
+            ADD_FAILURE() << name << ": fast decode gave " << fast.result << " (" << codec_error_text(fast.result)
+                          << ")";
+            continue;
+        }
+        ::testing::AssertionResult fast_ok =
+            images_close("corpus_fast_" + name, fast.pixels.data(), 0, ref_accurate.pixels.data(), 0, h.width,
+                         h.height, channels, Limits{255, 255.0, 40.0});
+        if (!fast_ok) {
+            // For diagnosis: how far libjpeg-turbo's own fast family is from
+            // its accurate one, and how far ours is from its fast one.
+            const DiffStats theirs = compare_images(ref_fast.pixels.data(), 0, ref_accurate.pixels.data(), 0, h.width,
+                                                    h.height, channels);
+            const DiffStats vs_fast =
+                compare_images(fast.pixels.data(), 0, ref_fast.pixels.data(), 0, h.width, h.height, channels);
+            fast_ok << "; libjpeg-turbo fast vs accurate: " << theirs.psnr << " dB; ours fast vs libjpeg-turbo fast: "
+                    << vs_fast.psnr << " dB, max diff " << vs_fast.max_abs;
+        }
+        EXPECT_TRUE(fast_ok);
+    }
+    tally.print(category);
+    RecordProperty("compared", tally.compared);
+    RecordProperty("skipped", tally.skipped);
+}
+
+INSTANTIATE_TEST_SUITE_P(Categories, CorpusConformance,
+                         ::testing::Values("baseline", "extended", "restart", "gray", "odd_size", "cmyk_adobe",
+                                           "progressive", "multiscan_sequential", "odd_sampling", "thumbnail"),
+                         [](const ::testing::TestParamInfo<const char *> &p) { return std::string(p.param); });
+
+// Damaged and refused files: any result code, but no crash, no read outside
+// the exact-size copy (visible under the sanitizers) and no hang.
+class CorpusRobustness : public ::testing::TestWithParam<const char *> {
+protected:
+    void SetUp() override {
+        if (corpus_dir().empty()) GTEST_SKIP() << "skipped: the shared corpus is not present";
+    }
+};
+
+TEST_P(CorpusRobustness, NeverCrashes) {
+    const std::vector<std::string> files = corpus_files(GetParam());
+    if (files.empty()) GTEST_SKIP() << "skipped: no files in category " << GetParam();
+    int decoded = 0, refused = 0, header_only = 0;
+    for (const std::string &path : files) {
+        SCOPED_TRACE(short_name(path));
+        const std::vector<uint8_t> data = read_file_bytes(path);
+        if (data.empty()) continue;
+        const Header h = read_header(data);
+        if (h.result != JPEG_OK) {
+            ++refused;
+            EXPECT_LT(h.result, 0);
+            continue;
+        }
+        const uint64_t pixels = static_cast<uint64_t>(h.width) * h.height;
+        if (pixels == 0 || pixels > kMaxPixels) {
+            ++header_only;
+            continue;
+        }
+        const int channels = h.channels == 1 ? 1 : (h.channels == 4 ? 4 : 3);
+        const int32_t color = h.channels == 1 ? COLOR_GRAY : (h.channels == 4 ? COLOR_CMYK : COLOR_RGB);
+        for (int32_t method : {1, 0}) {
+            const OurDecode d = our_decode(data, h, color, channels, h.jpeg_color, method);
+            (d.result == JPEG_OK ? decoded : refused) += 1;
+        }
+    }
+    std::printf("[ %s ] %zu files: %d decodes succeeded, %d reads refused, %d header only (size)\n", GetParam(),
+                files.size(), decoded, refused, header_only);
+}
+
+INSTANTIATE_TEST_SUITE_P(Categories, CorpusRobustness, ::testing::Values("corrupt", "refused"),
+                         [](const ::testing::TestParamInfo<const char *> &p) { return std::string(p.param); });
+
+} // namespace
+} // namespace qrl_test
