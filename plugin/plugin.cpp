@@ -127,6 +127,13 @@ int32_t plugin_read_header(PLUGIN_REQUEST *request) {
         return JPEG_INVALID_PROPERTIES;
     }
     attach_jpeg_data(args);
+    // Each header read starts from the library's default assumption about the
+    // data. The decode handler leaves jpeg_color at YCbCr while jpeg_channels
+    // still holds the previous image's count, and after a gray or
+    // four-component image that pair fails validation: every later image
+    // would be refused.
+    plugin_codec->jpeg_color = COLOR_YCBCR;
+    plugin_codec->jpeg_channels = 3;
     const int32_t result = codec_read(plugin_codec, JPEG_IO_READ_HEADER_MEM);
     if (result != JPEG_OK) {
         set_status(request, kStatusFailed);

@@ -6,3 +6,4 @@
 
 int cmd_version(int argc, char **argv);
 int cmd_cpu(int argc, char **argv);
+int cmd_decode(int argc, char **argv);

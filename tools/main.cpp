@@ -15,6 +15,7 @@ struct Command {
 constexpr Command kCommands[] = {
     {"version", cmd_version, "print the library's version record"},
     {"cpu", cmd_cpu, "print the processor identification, class and kernel slots in use"},
+    {"decode", cmd_decode, "decode a JPEG file to PNG, PPM, PGM, PAM or BMP"},
 };
 
 void print_usage(std::FILE *out) {

@@ -269,6 +269,9 @@ TEST_F(PluginHost, NotJpegLeavesTheFieldsUntouched) {
     EXPECT_EQ(std::memcmp(&before, &job.args, sizeof(before)), 0);
 }
 
+void decode_and_compare(const QMV_HANDLER_LIST *list, const std::string &name, const std::vector<uint8_t> &jpeg,
+                        int width, int height);
+
 struct LayoutCase {
     const char *name;
     JpegLayout layout;
@@ -308,6 +311,12 @@ TEST_F(PluginHost, GrayAndFourComponentFilesReadButDoNotDecode) {
     job.attach_pixels(QMV_PIXEL_BUFFER_SIZE(o.width, o.height));
     list_->decode(&job.request);
     EXPECT_EQ(job.request.status, -1);
+
+    // The refused decodes leave the record fit for the next color image.
+    TjEncodeOptions color;
+    color.width = 30;
+    color.height = 20;
+    decode_and_compare(list_, "color_after_gray", tj_encode(color), color.width, color.height);
 }
 
 // ---- Decode ------------------------------------------------------------------------

@@ -1,0 +1,435 @@
+// quorrel decode: decode a JPEG file into a PNG, PPM, PGM, PAM or BMP file,
+// either with the library directly or through the qmvjpeg plug-in module.
+#include <dlfcn.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "codec/codec.h"
+#include "commands.h"
+#include "image_io.h"
+#include "plugin/qmv_host.h"
+
+namespace {
+
+using qrl_tools::ImageFormat;
+
+const char *const kUsage =
+    "usage: quorrel decode IN.jpg -o OUT.{png,ppm,pgm,pam,bmp} [options]\n"
+    "  --color rgb|bgr|gray|cmyk|ycbcr  output layout (default rgb); bgr writes the\n"
+    "                                   bytes as decoded; cmyk needs a .pam output;\n"
+    "                                   ycbcr is written as Y, Cb, Cr per pixel\n"
+    "  --fast                           fast transform family (dct_method 0)\n"
+    "  --bottom-up                      decode into a bottom-up buffer\n"
+    "  --pad N                          N pad bytes after every row of the buffer\n"
+    "  --scale 1|2|4|8                  decode at 1/N size\n"
+    "  --region X,Y,W,H                 decode only this rectangle (output pixels)\n"
+    "  --smooth                         interpolate subsampled chroma\n"
+    "  --incremental                    stop after every MCU and resume\n"
+    "  --via-plugin [--plugin PATH]     decode through the qmvjpeg module (RGB only)\n"
+    "The output file holds the image rows without padding, top row first.\n";
+
+enum class OutColor { rgb, bgr, gray, cmyk, ycbcr };
+
+struct Options {
+    std::string input;
+    std::string output;
+    OutColor color = OutColor::rgb;
+    bool fast = false;
+    bool bottom_up = false;
+    int pad = 0;
+    int scale = 1;
+    bool region = false;
+    int region_x = 0, region_y = 0, region_w = 0, region_h = 0;
+    bool smooth = false;
+    bool incremental = false;
+    bool via_plugin = false;
+    std::string plugin_path;
+};
+
+// Reports a failure the way every error of this command is reported.
+int fail(const std::string &file, const std::string &message) {
+    std::fprintf(stderr, "quorrel decode: %s: %s\n", file.c_str(), message.c_str());
+    return 1;
+}
+int fail_code(const std::string &file, const char *step, int32_t code) {
+    return fail(file, std::string(step) + " failed with error " + std::to_string(code) + ": " +
+                          codec_error_text(code));
+}
+
+bool parse_int(const char *text, int lo, int hi, int &value) {
+    if (text == nullptr || *text == '\0') return false;
+    char *end = nullptr;
+    const long v = std::strtol(text, &end, 10);
+    if (*end != '\0' || v < lo || v > hi) return false;
+    value = static_cast<int>(v);
+    return true;
+}
+
+bool parse_region(const char *text, Options &o) {
+    if (text == nullptr) return false;
+    int v[4];
+    const char *p = text;
+    for (int i = 0; i < 4; ++i) {
+        char *end = nullptr;
+        const long n = std::strtol(p, &end, 10);
+        if (end == p || n < 0 || n > 65535) return false;
+        v[i] = static_cast<int>(n);
+        if (i < 3) {
+            if (*end != ',') return false;
+            p = end + 1;
+        } else if (*end != '\0') {
+            return false;
+        }
+    }
+    if (v[2] == 0 || v[3] == 0) return false;
+    o.region = true;
+    o.region_x = v[0];
+    o.region_y = v[1];
+    o.region_w = v[2];
+    o.region_h = v[3];
+    return true;
+}
+
+// Returns an empty string when the arguments are valid, else the complaint.
+std::string parse_options(int argc, char **argv, Options &o) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        const char *next = i + 1 < argc ? argv[i + 1] : nullptr;
+        if (a == "-o" || a == "--output") {
+            if (next == nullptr) return "-o needs a file name";
+            o.output = next;
+            ++i;
+        } else if (a == "--color") {
+            const std::string c = next != nullptr ? next : "";
+            if (c == "rgb") o.color = OutColor::rgb;
+            else if (c == "bgr") o.color = OutColor::bgr;
+            else if (c == "gray") o.color = OutColor::gray;
+            else if (c == "cmyk") o.color = OutColor::cmyk;
+            else if (c == "ycbcr") o.color = OutColor::ycbcr;
+            else return "--color takes rgb, bgr, gray, cmyk or ycbcr";
+            ++i;
+        } else if (a == "--fast") {
+            o.fast = true;
+        } else if (a == "--bottom-up") {
+            o.bottom_up = true;
+        } else if (a == "--pad") {
+            if (!parse_int(next, 0, 1 << 20, o.pad)) return "--pad takes a byte count from 0 to 1048576";
+            ++i;
+        } else if (a == "--scale") {
+            std::string s = next != nullptr ? next : "";
+            if (s.rfind("1/", 0) == 0) s = s.substr(2);
+            if (!parse_int(s.c_str(), 1, 8, o.scale) || (o.scale & (o.scale - 1)) != 0)
+                return "--scale takes 1, 2, 4 or 8";
+            ++i;
+        } else if (a == "--region") {
+            if (!parse_region(next, o)) return "--region takes X,Y,W,H with W and H at least 1";
+            ++i;
+        } else if (a == "--smooth") {
+            o.smooth = true;
+        } else if (a == "--incremental") {
+            o.incremental = true;
+        } else if (a == "--via-plugin") {
+            o.via_plugin = true;
+        } else if (a == "--plugin") {
+            if (next == nullptr) return "--plugin needs a path";
+            o.plugin_path = next;
+            o.via_plugin = true;
+            ++i;
+        } else if (a == "-h" || a == "--help") {
+            return "help";
+        } else if (!a.empty() && a[0] == '-') {
+            return "unknown option " + a;
+        } else if (o.input.empty()) {
+            o.input = a;
+        } else {
+            return "more than one input file";
+        }
+    }
+    if (o.input.empty()) return "no input file";
+    if (o.output.empty()) return "no output file (-o OUT)";
+    if (o.via_plugin && (o.color != OutColor::rgb || o.fast || o.bottom_up || o.pad != 0 || o.scale != 1 ||
+                         o.region || o.smooth || o.incremental))
+        return "--via-plugin decodes RGB at full size only; it takes no other decode option";
+    return {};
+}
+
+bool read_whole_file(const std::string &path, std::vector<uint8_t> &data) {
+    std::FILE *f = std::fopen(path.c_str(), "rb");
+    if (f == nullptr) return false;
+    data.clear();
+    uint8_t chunk[65536];
+    size_t got;
+    while ((got = std::fread(chunk, 1, sizeof(chunk), f)) > 0) data.insert(data.end(), chunk, chunk + got);
+    const bool ok = std::ferror(f) == 0;
+    std::fclose(f);
+    return ok;
+}
+
+// ---- Through the plug-in module ---------------------------------------------------
+
+// The demonstration host keeps a small table of references; its integer
+// representation is the native one.
+std::vector<void *> g_host_objects;
+uint32_t host_add(void *object) {
+    g_host_objects.push_back(object);
+    return static_cast<uint32_t>(g_host_objects.size());
+}
+uintptr_t host_resolve(uint32_t reference) {
+    if (reference == 0 || reference > g_host_objects.size()) return 0;
+    return reinterpret_cast<uintptr_t>(g_host_objects[reference - 1]);
+}
+uintptr_t host_int16(uint32_t value) { return value & 0xFFFFu; }
+uintptr_t host_int32(uint32_t value) { return value; }
+uintptr_t host_unused(uint32_t) { return 0; }
+
+std::string default_plugin_path() {
+    if (const char *env = std::getenv("QMV_PLUGIN"); env != nullptr && *env != '\0') return env;
+    char exe[4096];
+    const ssize_t n = readlink("/proc/self/exe", exe, sizeof(exe) - 1);
+    std::string dir = ".";
+    if (n > 0) {
+        exe[n] = '\0';
+        dir = exe;
+        dir = dir.substr(0, dir.find_last_of('/'));
+    }
+    for (const char *rel : {"/../plugin/qmvjpeg.so", "/qmvjpeg.so"}) {
+        const std::string p = dir + rel;
+        if (access(p.c_str(), R_OK) == 0) return p;
+    }
+    return dir + "/../plugin/qmvjpeg.so";
+}
+
+int decode_via_plugin(const Options &o, std::vector<uint8_t> &jpeg, qrl_tools::Image &out) {
+    const std::string path = o.plugin_path.empty() ? default_plugin_path() : o.plugin_path;
+    void *module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (module == nullptr) {
+        const char *e = dlerror();
+        return fail(path, std::string("cannot load the plug-in module: ") + (e != nullptr ? e : "?"));
+    }
+    auto get_type = reinterpret_cast<QMV_GET_TYPE_FN>(dlsym(module, QMV_EXPORT_GET_TYPE));
+    auto get_list = reinterpret_cast<QMV_GET_FUNCTIONLIST_FN>(dlsym(module, QMV_EXPORT_GET_FUNCTIONLIST));
+    auto magicinfo = reinterpret_cast<QMV_MAGICINFO_FN>(dlsym(module, QMV_EXPORT_MAGICINFO));
+    uint32_t tag = 0;
+    const QMV_HANDLER_LIST *list = nullptr;
+    if (get_type == nullptr || get_list == nullptr || magicinfo == nullptr || get_type() != QMV_PLUGIN_TYPE ||
+        get_list(&tag, &list) != 1 || tag != QMV_PLUGIN_TAG || list == nullptr) {
+        dlclose(module);
+        return fail(path, "not a qmvjpeg plug-in module");
+    }
+    QMV_HOST_SERVICES services;
+    for (auto &e : services.entry) e = host_unused;
+    services.entry[QMV_SERVICE_RESOLVE] = host_resolve;
+    services.entry[QMV_SERVICE_INT16] = host_int16;
+    services.entry[QMV_SERVICE_INT32] = host_int32;
+    magicinfo(&services);
+
+    PLUGIN_REQUEST request;
+    std::memset(&request, 0, sizeof(request));
+    PLUGIN_ARGS args;
+    std::memset(&args, 0, sizeof(args));
+    request.args = host_add(&args);
+    args.jpeg_data = host_add(jpeg.data());
+    args.jpeg_size = static_cast<uint32_t>(jpeg.size());
+
+    int rc = 0;
+    std::vector<uint8_t> pixels;
+    list->create(&request);
+    if (request.status != 0) {
+        rc = fail(o.input, "the plug-in could not create its codec record");
+    } else {
+        const int32_t header = list->read_header(&request);
+        if (request.status != 0) {
+            rc = fail_code(o.input, "plug-in header read", header);
+        } else {
+            list->output_size(&request);
+            if (request.status != 0) {
+                rc = fail(o.input, "the plug-in reported no output size");
+            } else {
+                pixels.assign(args.pixel_buffer_size, 0);
+                args.pixel_buffer = host_add(pixels.data());
+                list->decode(&request);
+                if (request.status != 0) rc = fail(o.input, "the plug-in decode reported failure (status -1)");
+            }
+        }
+        list->destroy();
+    }
+    dlclose(module);
+    if (rc != 0) return rc;
+    out.width = args.width;
+    out.height = args.height;
+    out.channels = 3;
+    const size_t row = QMV_ROW_BYTES(out.width);
+    out.pixels.resize(static_cast<size_t>(out.width) * out.height * 3);
+    for (int y = 0; y < out.height; ++y)
+        std::memcpy(&out.pixels[static_cast<size_t>(y) * out.width * 3], &pixels[row * y],
+                    static_cast<size_t>(out.width) * 3);
+    return 0;
+}
+
+// ---- With the library --------------------------------------------------------------
+
+struct RecordDeleter {
+    void operator()(JPEG_CODEC_RECORD *r) const {
+        (void)codec_free(r);
+        std::free(r);
+    }
+};
+using RecordPtr = std::unique_ptr<JPEG_CODEC_RECORD, RecordDeleter>;
+
+int32_t scaled_mode(int scale) {
+    switch (scale) {
+    case 2: return JPEG_IO_DECODE_HALF_MEM;
+    case 4: return JPEG_IO_DECODE_QUARTER_MEM;
+    case 8: return JPEG_IO_DECODE_EIGHTH_MEM;
+    default: return JPEG_IO_DECODE_MEM;
+    }
+}
+
+int decode_with_library(const Options &o, std::vector<uint8_t> &jpeg, qrl_tools::Image &out,
+                        const char *&tuple_type) {
+    auto *raw = static_cast<JPEG_CODEC_RECORD *>(std::calloc(1, sizeof(JPEG_CODEC_RECORD)));
+    if (raw == nullptr) return fail(o.input, "out of memory");
+    const int32_t init = codec_init(raw);
+    RecordPtr rec(raw);
+    if (init != JPEG_OK) return fail_code(o.input, "codec_init", init);
+
+    rec->jpeg_buffer = jpeg.data();
+    rec->jpeg_buffer_size = static_cast<int32_t>(jpeg.size());
+    int32_t rc = codec_read(rec.get(), JPEG_IO_READ_HEADER_MEM);
+    if (rc != JPEG_OK) return fail_code(o.input, "header read", rc);
+
+    int channels = 3;
+    int32_t color = COLOR_RGB;
+    switch (o.color) {
+    case OutColor::rgb: break;
+    case OutColor::bgr: color = COLOR_BGR; break;
+    case OutColor::gray: color = COLOR_GRAY; channels = 1; break;
+    case OutColor::cmyk: color = COLOR_CMYK; channels = 4; tuple_type = "CMYK"; break;
+    case OutColor::ycbcr:
+        color = COLOR_YCBCR;
+        tuple_type = "YCbCr";
+        // 2x1 frames come out as packed Y Cb Y Cr pairs, 1x1 frames as three
+        // interleaved planes; other layouts have no YCbCr output.
+        if (rec->jpeg_subsampling == SUBSAMPLING_2X1) channels = 2;
+        else if (rec->jpeg_subsampling == SUBSAMPLING_NONE && rec->jpeg_channels == 3) channels = 3;
+        else return fail(o.input, "YCbCr output needs a three-component frame sampled 1x1 or 2x1");
+        break;
+    }
+    if (rec->jpeg_channels == 4 && o.color != OutColor::cmyk)
+        return fail(o.input, "a four-component (CMYK or YCCK) file decodes only with --color cmyk");
+
+    const int full_w = (rec->jpeg_width + o.scale - 1) / o.scale;
+    const int full_h = (rec->jpeg_height + o.scale - 1) / o.scale;
+    int w = full_w, h = full_h;
+    if (o.region) {
+        if (o.region_x >= full_w || o.region_y >= full_h)
+            return fail(o.input, "the region starts outside the " + std::to_string(full_w) + "x" +
+                                     std::to_string(full_h) + " image");
+        w = std::min(o.region_w, full_w - o.region_x);
+        h = std::min(o.region_h, full_h - o.region_y);
+    }
+    if (w < 1 || h < 1) return fail(o.input, "the image is empty");
+
+    const size_t stride = static_cast<size_t>(w) * channels + o.pad;
+    std::vector<uint8_t> buffer(stride * h, 0);
+    rec->image_pixels = buffer.data();
+    rec->image_width = w;
+    rec->image_height = o.bottom_up ? -h : h;
+    rec->image_pad_bytes = o.pad;
+    rec->image_channels = channels;
+    rec->image_color = color;
+    rec->image_subsampling = SUBSAMPLING_NONE;
+    rec->props.dct_method = o.fast ? 0 : 1;
+    rec->props.smooth_upsampling = o.smooth ? 1 : 0;
+    const int32_t roi[4] = {o.region ? o.region_x : 0, o.region ? o.region_y : 0,
+                            o.region ? o.region_x + w : 0, o.region ? o.region_y + h : 0};
+    std::memcpy(rec->props.roi, roi, sizeof(roi));
+    rec->props.interrupt_after_mcu = o.incremental ? 1 : 0;
+
+    const int32_t mode = scaled_mode(o.scale);
+    rc = codec_read(rec.get(), mode);
+    // Every MCU ends a call in incremental mode; the bound only stops a
+    // decoder that never finishes.
+    const uint64_t max_calls = 64ull * ((rec->jpeg_width / 8ull + 1) * (rec->jpeg_height / 8ull + 1)) + 1000;
+    uint64_t calls = 1;
+    while (rc == JPEG_INTERRUPT_OK && calls < max_calls) {
+        // The interrupt reports its position in roi; restore the request.
+        std::memcpy(rec->props.roi, roi, sizeof(roi));
+        rc = codec_read(rec.get(), mode);
+        ++calls;
+    }
+    if (rc == JPEG_INTERRUPT_OK) return fail(o.input, "the decode did not finish after " + std::to_string(calls) + " calls");
+    if (rc != JPEG_OK && !(o.region && rc == JPEG_ROI_OK)) return fail_code(o.input, "decode", rc);
+    if (o.incremental) std::printf("%s: decoded in %llu calls\n", o.input.c_str(), static_cast<unsigned long long>(calls));
+
+    // Rows top first, without padding; packed YCbCr pairs become Y, Cb, Cr.
+    const int out_channels = channels == 2 ? 3 : channels;
+    out.width = w;
+    out.height = h;
+    out.channels = out_channels;
+    out.pixels.resize(static_cast<size_t>(w) * h * out_channels);
+    for (int y = 0; y < h; ++y) {
+        const uint8_t *src = &buffer[stride * static_cast<size_t>(o.bottom_up ? h - 1 - y : y)];
+        uint8_t *dst = &out.pixels[static_cast<size_t>(y) * w * out_channels];
+        if (channels != 2) {
+            std::memcpy(dst, src, static_cast<size_t>(w) * channels);
+            continue;
+        }
+        for (int x = 0; x < w; ++x) {
+            // A pair is Y0 Cb Y1 Cr; an odd width leaves the last pair without Cr.
+            const int first = x & ~1;
+            const uint8_t *pair = src + first * 2;
+            dst[x * 3] = src[x * 2];
+            dst[x * 3 + 1] = pair[1];
+            dst[x * 3 + 2] = first + 1 < w ? pair[3] : 128;
+        }
+    }
+    return 0;
+}
+
+} // namespace
+
+int cmd_decode(int argc, char **argv) {
+    Options o;
+    const std::string problem = parse_options(argc, argv, o);
+    if (problem == "help") {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    if (!problem.empty()) {
+        std::fprintf(stderr, "quorrel decode: %s\n%s", problem.c_str(), kUsage);
+        return 1;
+    }
+    const ImageFormat format = qrl_tools::image_format_from_name(o.output);
+    if (format == ImageFormat::unknown)
+        return fail(o.output, "unknown output format (use .png, .ppm, .pgm, .pam or .bmp)");
+    const int planned_channels = o.color == OutColor::gray ? 1 : (o.color == OutColor::cmyk ? 4 : 3);
+    if (!qrl_tools::image_format_accepts(format, planned_channels))
+        return fail(o.output, std::string(qrl_tools::image_format_name(format)) + " cannot hold this output" +
+                                  (planned_channels == 4 ? "; four-channel output goes to .pam" : ""));
+
+    std::vector<uint8_t> jpeg;
+    if (!read_whole_file(o.input, jpeg)) return fail(o.input, "cannot read the file");
+    if (jpeg.empty()) return fail(o.input, "the file is empty");
+    if (jpeg.size() > 0x7FFFFFFFu) return fail(o.input, "the file is too large");
+
+    qrl_tools::Image image;
+    const char *tuple_type = nullptr;
+    const int rc = o.via_plugin ? decode_via_plugin(o, jpeg, image) : decode_with_library(o, jpeg, image, tuple_type);
+    if (rc != 0) return rc;
+    const std::string error = qrl_tools::write_image(o.output, format, image.pixels.data(), 0, image.width,
+                                                     image.height, image.channels, tuple_type);
+    if (!error.empty()) return fail(o.output, error);
+    std::printf("%s: %dx%d -> %s (%s, %d channels%s)\n", o.input.c_str(), image.width, image.height,
+                o.output.c_str(), qrl_tools::image_format_name(format), image.channels,
+                o.via_plugin ? ", through the plug-in" : "");
+    return 0;
+}
