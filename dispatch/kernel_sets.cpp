@@ -11,13 +11,16 @@
 #include "transform/transform.h"
 
 #include "decode/block_decode.h"
+#include "encode/huffman_encode.h"
+#include "encode/out_stream.h"
+#include "pixels/input.h"
 #include "pixels/color_kernels.h"
 
 namespace qrl {
 namespace {
 
 constexpr KERNEL_TABLE kPortableSet = {
-    .simd_state_reset = nullptr,
+    .simd_state_reset = simd_state_reset_none,
     .fdct_fast = fdct_fast,
     .fdct_accurate = fdct_accurate,
     .idct_fast_8x8 = idct_fast_8x8,
@@ -33,24 +36,24 @@ constexpr KERNEL_TABLE kPortableSet = {
     .idct_active_4x4 = nullptr,
     .idct_active_2x2 = nullptr,
     .idct_active_1x1 = nullptr,
-    .out_stream_open = nullptr,
-    .out_stream_write = nullptr,
+    .out_stream_open = out_stream_open,
+    .out_stream_write = out_stream_write,
     .mcu_reader = nullptr,
-    .get_gray_8x8 = nullptr,
-    .rgb_to_ycc_h1v1 = nullptr,
-    .rgb_to_ycc_h2v1 = nullptr,
-    .rgb_to_ycc_h2v2 = nullptr,
-    .bgr_to_ycc_h1v1 = nullptr,
-    .bgr_to_ycc_h2v1 = nullptr,
-    .bgr_to_ycc_h2v2 = nullptr,
-    .deinterleave3_h1v1 = nullptr,
-    .deinterleave3_h2v1 = nullptr,
-    .deinterleave3_h2v2 = nullptr,
-    .packed422_to_ycc = nullptr,
-    .cmyk_to_ycck_h1v1 = nullptr,
-    .cmyk_to_ycck_h2v1 = nullptr,
-    .cmyk_to_ycck_h2v2 = nullptr,
-    .deinterleave4_h1v1 = nullptr,
+    .get_gray_8x8 = get_gray_8x8,
+    .rgb_to_ycc_h1v1 = rgb_to_ycc_h1v1,
+    .rgb_to_ycc_h2v1 = rgb_to_ycc_h2v1,
+    .rgb_to_ycc_h2v2 = rgb_to_ycc_h2v2,
+    .bgr_to_ycc_h1v1 = bgr_to_ycc_h1v1,
+    .bgr_to_ycc_h2v1 = bgr_to_ycc_h2v1,
+    .bgr_to_ycc_h2v2 = bgr_to_ycc_h2v2,
+    .deinterleave3_h1v1 = deinterleave3_h1v1,
+    .deinterleave3_h2v1 = deinterleave3_h2v1,
+    .deinterleave3_h2v2 = deinterleave3_h2v2,
+    .packed422_to_ycc = packed422_to_ycc,
+    .cmyk_to_ycck_h1v1 = cmyk_to_ycck_h1v1,
+    .cmyk_to_ycck_h2v1 = cmyk_to_ycck_h2v1,
+    .cmyk_to_ycck_h2v2 = cmyk_to_ycck_h2v2,
+    .deinterleave4_h1v1 = deinterleave4_h1v1,
     .mcu_writer = nullptr,
     .put_gray_8x8 = put_gray_8x8,
     .ycc_to_rgb_h1v1 = ycc_to_rgb_h1v1,
@@ -71,7 +74,7 @@ constexpr KERNEL_TABLE kPortableSet = {
     .ycck_to_cmyk_h2v1 = ycck_to_cmyk_h2v1,
     .ycck_to_cmyk_h2v2 = ycck_to_cmyk_h2v2,
     .interleave4_h1v1 = interleave4_h1v1,
-    .encode_huffman_block = nullptr,
+    .encode_huffman_block = encode_huffman_block,
     .decode_huffman_block = decode_huffman_block,
     .decode_huffman_dc_only = decode_huffman_dc_only,
     .quantize_fast = quantize_fast,
@@ -86,6 +89,13 @@ constexpr KERNEL_TABLE kPortableSet = {
 // SIMD twin (classes 3, 4, 5, 6).
 constexpr KERNEL_TABLE make_set_a() {
     KERNEL_TABLE t = kPortableSet;
+#ifdef QRL_X86_SIMD
+    // Transform kernels: one SSE2 routine per slot serves sets A to D.
+    t.simd_state_reset = simd_state_reset_sse2;
+    t.idct_fast_8x8 = idct_fast_8x8_sse2;
+    t.idct_accurate_8x8 = idct_accurate_8x8_sse2;
+    t.dequantize_accurate = dequantize_accurate_sse2;
+#endif
     return t;
 }
 constexpr KERNEL_TABLE make_set_b() {

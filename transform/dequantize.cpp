@@ -32,4 +32,12 @@ void quantize_accurate(int16_t *block, const int16_t *table) {
 
 void simd_state_reset_none() {}
 
+bool simd_kernels_built() {
+#ifdef QRL_X86_SIMD
+    return true;
+#else
+    return false;
+#endif
+}
+
 } // namespace qrl

@@ -19,6 +19,10 @@
 
 #include <cstdint>
 
+#if defined(__x86_64__) || defined(_M_X64) || defined(__i386__) || defined(_M_IX86)
+#define QRL_X86_SIMD 1
+#endif
+
 namespace qrl {
 
 // ---- Portable kernels --------------------------------------------------------
@@ -55,7 +59,8 @@ void quantize_accurate(int16_t *block, const int16_t *table);
 void simd_state_reset_none();
 
 // ---- SIMD twins (x86 SSE2, one routine shared by sets A to D) ---------------
-// Compiled only on x86; qrl_have_simd_kernels() says whether they exist.
+// Compiled only on x86 (QRL_X86_SIMD); simd_kernels_built() says whether they
+// exist. SSE2 is part of every x86-64 processor; no wider instructions are used.
 //
 // dequantize_accurate_sse2: identical to the portable kernel for all inputs.
 //
@@ -82,10 +87,12 @@ constexpr int32_t kSimdFastInputLimit = 2800; // 1-D gain <= 11.45, so outputs s
 // k = 1, sqrt(2)cos(pi/16), sqrt(2)cos(2pi/16), sqrt(2)cos(3pi/16) for the row
 // pairs {0,4}, {1,7}, {2,6}, {3,5}. Column pass in 16-bit saturating lanes with
 // high-half products by tan(pi/16), tan(pi/8), tan(3pi/16) - 1 and
-// cos(pi/4) - 1 (Q16), rounding terms as documented in idct_accurate_sse2.cpp,
-// then >> 5, + 128 with saturation and an unsigned saturating pack.
+// cos(pi/4) - 1 (Q16) and the rounding terms documented in
+// idct_accurate_sse2.cpp, then >> 5, + 128 with saturation and an unsigned
+// saturating pack. Saturates where the portable kernel wraps, so the two part
+// only on corrupt data.
 // Within 1 of the portable result on blocks of ordinary magnitude; always 0..255.
-bool qrl_have_simd_kernels();
+bool simd_kernels_built();
 void dequantize_accurate_sse2(int16_t *block, const int16_t *table);
 void idct_fast_8x8_sse2(int16_t *block);
 void idct_accurate_8x8_sse2(int16_t *block);
