@@ -3,6 +3,7 @@
 #include "decode/scan_common.h"
 
 #include "dispatch/kernel_table.h"
+#include "pixels/output_select.h"
 
 namespace qrl {
 namespace {
@@ -146,12 +147,12 @@ int32_t check_output_ready(const JPEG_PROPERTIES *props, int32_t scale) {
     if (kt == nullptr) return JPEG_INTERNAL_ERROR;
     if (planes_mode_zero(props)) return 0;
     if (kt->dequantize_active == nullptr) return JPEG_NOT_SUPPORTED;
+    // A layout without an output routine is refused at every scale rather
+    // than decoded into pixels that nothing would write correctly.
+    if (props->coefficient_planes == nullptr && !output_routine_ready(props)) return JPEG_NOT_SUPPORTED;
     switch (scale) {
     case 1:
-        if (kt->idct_active_8x8 == nullptr) return JPEG_NOT_SUPPORTED;
-        // Without an output routine for the layout nothing could be written.
-        if (props->coefficient_planes == nullptr && kt->mcu_writer == nullptr) return JPEG_NOT_SUPPORTED;
-        return 0;
+        return kt->idct_active_8x8 != nullptr ? 0 : JPEG_NOT_SUPPORTED;
     case 2:
         return (kt->idct_active_4x4 && kt->idct_active_8x8) ? 0 : JPEG_NOT_SUPPORTED;
     case 4:

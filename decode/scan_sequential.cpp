@@ -6,6 +6,8 @@
 #include "decode/scan_common.h"
 #include "decode/scan_loops.h"
 #include "dispatch/kernel_table.h"
+#include "pixels/scaled_output.h"
+#include "pixels/smooth_upsampling.h"
 
 namespace qrl {
 
@@ -104,9 +106,21 @@ void reconstruct_mcu(JPEG_PROPERTIES *props, INPUT_SOURCE *src, SCAN_INFO *scan,
         }
     }
     if (props->coefficient_planes != nullptr) return;
-    (void)src;
+    // Smoothing looks across MCU borders, so the output lags one MCU behind:
+    // the ring stores this MCU and hands back the one before it.
+    int32_t out_column = column, out_row = row;
+    if (smoothing_active(props) &&
+        !smooth_store_and_lag(props, column, row, columns, rows, blocks_per_mcu, &out_column, &out_row))
+        return;
+    if (column == columns || row == rows) {
+        // A lag position carries no MCU of its own; without smoothing there
+        // is nothing to write there.
+        if (!smoothing_active(props)) return;
+    }
     if (scale == 1) {
-        if (kt->mcu_writer != nullptr) (void)kt->mcu_writer(props, column, row);
+        if (kt->mcu_writer != nullptr) (void)kt->mcu_writer(props, out_column, out_row);
+    } else {
+        write_scaled_mcu(props, src, scan, out_column, out_row, 8 / scale, uniform);
     }
 }
 
