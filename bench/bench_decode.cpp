@@ -1,0 +1,195 @@
+// Decode speed of quorrel and libjpeg-turbo on the same files in one process.
+// Both decode to the same layout (RGB, gray for one-component files, CMYK for
+// four-component files) with the matching transform family: quorrel's
+// accurate family against TJFLAG_ACCURATEDCT, its fast family (--fast)
+// against TJFLAG_FASTDCT, libjpeg-turbo always with TJFLAG_FASTUPSAMPLE.
+// Every file is decoded --reps times by each (after one warm-up decode); the
+// median time gives megapixels per second.
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <turbojpeg.h>
+
+#include "codec/codec.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+struct RecordDeleter {
+    void operator()(JPEG_CODEC_RECORD *r) const {
+        (void)codec_free(r);
+        std::free(r);
+    }
+};
+using RecordPtr = std::unique_ptr<JPEG_CODEC_RECORD, RecordDeleter>;
+
+double median(std::vector<double> v) {
+    if (v.empty()) return 0.0;
+    std::sort(v.begin(), v.end());
+    const size_t n = v.size();
+    return n % 2 == 1 ? v[n / 2] : 0.5 * (v[n / 2 - 1] + v[n / 2]);
+}
+
+double seconds_since(Clock::time_point t0) {
+    return std::chrono::duration<double>(Clock::now() - t0).count();
+}
+
+struct FileResult {
+    std::string name;
+    int width = 0, height = 0;
+    double ours_mps = 0.0, theirs_mps = 0.0;
+};
+
+// Returns false (with a message) when either decoder fails on the file.
+bool bench_file(const std::string &path, int reps, bool fast, FileResult &out) {
+    std::ifstream in(path, std::ios::binary);
+    std::vector<uint8_t> data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    out.name = fs::path(path).filename().string();
+    if (data.empty()) {
+        std::fprintf(stderr, "%s: cannot read\n", path.c_str());
+        return false;
+    }
+
+    auto *raw = static_cast<JPEG_CODEC_RECORD *>(std::calloc(1, sizeof(JPEG_CODEC_RECORD)));
+    if (raw == nullptr || codec_init(raw) != JPEG_OK) {
+        std::fprintf(stderr, "%s: codec_init failed\n", path.c_str());
+        std::free(raw);
+        return false;
+    }
+    RecordPtr rec(raw);
+    rec->jpeg_buffer = data.data();
+    rec->jpeg_buffer_size = static_cast<int32_t>(data.size());
+    int32_t rc = codec_read(rec.get(), JPEG_IO_READ_HEADER_MEM);
+    if (rc != JPEG_OK) {
+        std::fprintf(stderr, "%s: header: %d %s\n", path.c_str(), rc, codec_error_text(rc));
+        return false;
+    }
+    const int w = rec->jpeg_width, h = rec->jpeg_height, comps = rec->jpeg_channels;
+    out.width = w;
+    out.height = h;
+    int channels = 3, color = COLOR_RGB, tj_format = TJPF_RGB;
+    if (comps == 1) {
+        channels = 1;
+        color = COLOR_GRAY;
+        tj_format = TJPF_GRAY;
+    } else if (comps == 4) {
+        channels = 4;
+        color = COLOR_CMYK;
+        tj_format = TJPF_CMYK;
+    }
+    std::vector<uint8_t> pixels(static_cast<size_t>(w) * h * channels);
+    const int32_t jpeg_color = rec->jpeg_color;
+    auto ours = [&]() -> int32_t {
+        rec->image_pixels = pixels.data();
+        rec->image_width = w;
+        rec->image_height = h;
+        rec->image_pad_bytes = 0;
+        rec->image_channels = channels;
+        rec->image_color = color;
+        rec->jpeg_color = jpeg_color;
+        rec->props.dct_method = fast ? 0 : 1;
+        return codec_read(rec.get(), JPEG_IO_DECODE_MEM);
+    };
+    tjhandle tj = tjInitDecompress();
+    const int flags = TJFLAG_FASTUPSAMPLE | (fast ? TJFLAG_FASTDCT : TJFLAG_ACCURATEDCT);
+    auto theirs = [&]() -> int {
+        return tjDecompress2(tj, data.data(), static_cast<unsigned long>(data.size()), pixels.data(), w,
+                             w * channels, h, tj_format, flags);
+    };
+    if ((rc = ours()) != JPEG_OK) {
+        std::fprintf(stderr, "%s: quorrel decode: %d %s\n", path.c_str(), rc, codec_error_text(rc));
+        tjDestroy(tj);
+        return false;
+    }
+    if (theirs() != 0 && tjGetErrorCode(tj) != TJERR_WARNING) {
+        std::fprintf(stderr, "%s: libjpeg-turbo decode: %s\n", path.c_str(), tjGetErrorStr2(tj));
+        tjDestroy(tj);
+        return false;
+    }
+    std::vector<double> t_ours, t_theirs;
+    // Interleave the two so that both see the same machine load.
+    for (int r = 0; r < reps; ++r) {
+        Clock::time_point t0 = Clock::now();
+        (void)ours();
+        t_ours.push_back(seconds_since(t0));
+        t0 = Clock::now();
+        (void)theirs();
+        t_theirs.push_back(seconds_since(t0));
+    }
+    tjDestroy(tj);
+    const double mp = static_cast<double>(w) * h / 1e6;
+    out.ours_mps = mp / median(t_ours);
+    out.theirs_mps = mp / median(t_theirs);
+    return true;
+}
+
+void collect(const std::string &arg, std::vector<std::string> &files) {
+    if (fs::is_directory(arg)) {
+        std::vector<std::string> found;
+        for (const auto &e : fs::directory_iterator(arg))
+            if (e.is_regular_file()) found.push_back(e.path().string());
+        std::sort(found.begin(), found.end());
+        files.insert(files.end(), found.begin(), found.end());
+    } else {
+        files.push_back(arg);
+    }
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    int reps = 5;
+    bool fast = false;
+    std::vector<std::string> files;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "--reps" && i + 1 < argc) {
+            reps = std::max(1, std::atoi(argv[++i]));
+        } else if (a == "--fast") {
+            fast = true;
+        } else if (a == "-h" || a == "--help") {
+            std::printf("usage: bench_decode [--reps N] [--fast] FILE|DIR...\n");
+            return 0;
+        } else {
+            collect(a, files);
+        }
+    }
+    if (files.empty()) {
+        std::fprintf(stderr, "usage: bench_decode [--reps N] [--fast] FILE|DIR...\n");
+        return 2;
+    }
+    const char *env = std::getenv("QUORREL_USECPU");
+    std::printf("family: %s; repetitions: %d; QUORREL_USECPU=%s\n", fast ? "fast" : "accurate", reps,
+                env != nullptr ? env : "unset");
+    std::printf("%-44s %11s %12s %12s %7s\n", "file", "size", "quorrel MP/s", "l-turbo MP/s", "ratio");
+    std::vector<double> ours, theirs, ratios;
+    int failed = 0;
+    for (const std::string &f : files) {
+        FileResult r;
+        if (!bench_file(f, reps, fast, r)) {
+            ++failed;
+            continue;
+        }
+        const double ratio = r.ours_mps / r.theirs_mps;
+        std::printf("%-44.44s %5dx%-5d %12.1f %12.1f %7.2f\n", r.name.c_str(), r.width, r.height, r.ours_mps,
+                    r.theirs_mps, ratio);
+        ours.push_back(r.ours_mps);
+        theirs.push_back(r.theirs_mps);
+        ratios.push_back(ratio);
+    }
+    std::printf("%-44s %11s %12.1f %12.1f %7.2f\n", "median", "", median(ours), median(theirs), median(ratios));
+    if (failed != 0) std::printf("%d file(s) not measured (see messages above)\n", failed);
+    return failed != 0 ? 1 : 0;
+}
