@@ -93,4 +93,46 @@ inline std::vector<int16_t> random_blocks(uint32_t seed, int32_t blocks, int32_t
     return v;
 }
 
+// Pixel formats of the output kernels, and the per-pixel rule written from
+// the conversion equations independently of the library.
+enum class Fmt { Rgb, Bgr, Rgba, Cmyk, Copy3, Copy3Alpha, Copy4, Packed422 };
+
+inline int32_t bpp_of(Fmt f) {
+    switch (f) {
+    case Fmt::Rgb: case Fmt::Bgr: case Fmt::Copy3: return 3;
+    case Fmt::Packed422: return 2;
+    default: return 4;
+    }
+}
+
+inline int32_t clampi(int32_t v) { return v < 0 ? 0 : (v > 255 ? 255 : v); }
+
+// Pixel (x, y) of an MCU of qx x qy luma blocks whose blocks lie as in the MCU
+// buffer (luma blocks, Cb, Cr, then as many fourth-component blocks as luma).
+inline void reference_pixel(Fmt fmt, int32_t qx, int32_t qy, const int16_t *mcu, int32_t x, int32_t y,
+                            uint8_t *out) {
+    const int32_t luma = qx * qy;
+    const int32_t q = (x >= 8 ? 1 : 0) + (y >= 8 ? qx : 0);
+    const int32_t i = 8 * (y % 8) + (x % 8);
+    const int32_t cx = qx == 2 ? x >> 1 : x;
+    const int32_t cy = qy == 2 ? y >> 1 : y;
+    const int32_t Y = mcu[64 * q + i];
+    const int32_t Cb = mcu[64 * luma + 8 * cy + cx], Cr = mcu[64 * luma + 64 + 8 * cy + cx];
+    const int32_t K = mcu[64 * luma + 128 + 64 * q + i];
+    const int32_t R = clampi(Y + ((359 * Cr - 45813) >> 8));
+    const int32_t G = clampi(Y - ((88 * Cb + 183 * Cr - 34806) >> 8));
+    const int32_t B = clampi(Y + ((454 * Cb - 57937) >> 8));
+    auto b8 = [](int32_t v) { return static_cast<uint8_t>(v); };
+    switch (fmt) {
+    case Fmt::Rgb: out[0] = b8(R), out[1] = b8(G), out[2] = b8(B); break;
+    case Fmt::Bgr: out[0] = b8(B), out[1] = b8(G), out[2] = b8(R); break;
+    case Fmt::Rgba: out[0] = b8(R), out[1] = b8(G), out[2] = b8(B), out[3] = 255; break;
+    case Fmt::Cmyk: out[0] = b8(255 - R), out[1] = b8(255 - G), out[2] = b8(255 - B), out[3] = b8(K); break;
+    case Fmt::Copy3: out[0] = b8(Y), out[1] = b8(Cb), out[2] = b8(Cr); break;
+    case Fmt::Copy3Alpha: out[0] = b8(Y), out[1] = b8(Cb), out[2] = b8(Cr), out[3] = 255; break;
+    case Fmt::Copy4: out[0] = b8(Y), out[1] = b8(Cb), out[2] = b8(Cr), out[3] = b8(K); break;
+    case Fmt::Packed422: out[0] = b8(Y), out[1] = b8((x & 1) ? Cr : Cb); break;
+    }
+}
+
 } // namespace qrl_test

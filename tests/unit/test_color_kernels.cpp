@@ -16,7 +16,9 @@ namespace {
 using namespace qrl;
 using qrl_test::kPoison;
 
-enum class Fmt { Rgb, Bgr, Rgba, Cmyk, Copy3, Copy3Alpha, Copy4, Packed422 };
+using qrl_test::Fmt;
+using qrl_test::bpp_of;
+using qrl_test::clampi;
 
 struct KernelCase {
     const char *name;
@@ -27,14 +29,6 @@ struct KernelCase {
     Put4Fn full4;
     Partial4Fn part4;
 };
-
-int32_t bpp_of(Fmt f) {
-    switch (f) {
-    case Fmt::Rgb: case Fmt::Bgr: case Fmt::Copy3: return 3;
-    case Fmt::Packed422: return 2;
-    default: return 4;
-    }
-}
 
 const KernelCase kCases[] = {
     {"ycc_to_rgb_h1v1", 1, 1, Fmt::Rgb, ycc_to_rgb_h1v1, ycc_to_rgb_h1v1_partial, nullptr, nullptr},
@@ -72,32 +66,8 @@ Mcu make_mcu(const KernelCase &c, uint32_t seed, int32_t lo = 0, int32_t hi = 25
     return Mcu{qrl_test::random_blocks(seed, 2 * luma + 2, lo, hi), luma};
 }
 
-int32_t clampi(int32_t v) { return v < 0 ? 0 : (v > 255 ? 255 : v); }
-
-// The per-pixel rule, written from the conversion equations independently of
-// the kernels.
 void reference_pixel(const KernelCase &c, const Mcu &m, int32_t x, int32_t y, uint8_t *out) {
-    const int32_t q = (x >= 8 ? 1 : 0) + (y >= 8 ? 2 : 0);
-    const int32_t i = 8 * (y % 8) + (x % 8);
-    const int32_t cx = c.qx == 2 ? x >> 1 : x;
-    const int32_t cy = c.qy == 2 ? y >> 1 : y;
-    const int32_t Y = m.y()[64 * q + i];
-    const int32_t Cb = m.cb()[8 * cy + cx], Cr = m.cr()[8 * cy + cx];
-    const int32_t K = m.k()[64 * q + i];
-    const int32_t R = clampi(Y + ((359 * Cr - 45813) >> 8));
-    const int32_t G = clampi(Y - ((88 * Cb + 183 * Cr - 34806) >> 8));
-    const int32_t B = clampi(Y + ((454 * Cb - 57937) >> 8));
-    auto b8 = [](int32_t v) { return static_cast<uint8_t>(v); };
-    switch (c.fmt) {
-    case Fmt::Rgb: out[0] = b8(R), out[1] = b8(G), out[2] = b8(B); break;
-    case Fmt::Bgr: out[0] = b8(B), out[1] = b8(G), out[2] = b8(R); break;
-    case Fmt::Rgba: out[0] = b8(R), out[1] = b8(G), out[2] = b8(B), out[3] = 255; break;
-    case Fmt::Cmyk: out[0] = b8(255 - R), out[1] = b8(255 - G), out[2] = b8(255 - B), out[3] = b8(K); break;
-    case Fmt::Copy3: out[0] = b8(Y), out[1] = b8(Cb), out[2] = b8(Cr); break;
-    case Fmt::Copy3Alpha: out[0] = b8(Y), out[1] = b8(Cb), out[2] = b8(Cr), out[3] = 255; break;
-    case Fmt::Copy4: out[0] = b8(Y), out[1] = b8(Cb), out[2] = b8(Cr), out[3] = b8(K); break;
-    case Fmt::Packed422: out[0] = b8(Y), out[1] = b8((x & 1) ? Cr : Cb); break;
-    }
+    qrl_test::reference_pixel(c.fmt, c.qx, c.qy, m.data.data(), x, y, out);
 }
 
 constexpr int32_t kPad = 5;
