@@ -40,6 +40,7 @@ constexpr std::array<Action, 256> make_actions() {
     std::array<Action, 256> a{};
     for (auto &entry : a) entry = Action::skip; // TEM, reserved, APPn, JPGn, DNL, DHP, EXP, DAC
     for (int c = 0xC3; c <= 0xCF; ++c) a[c] = Action::unsupported;
+    a[0xF7] = Action::unsupported; // SOF55: a JPEG-LS frame (ITU-T T.87)
     a[0xC0] = Action::frame;
     a[0xC1] = Action::frame_first;
     a[0xC2] = Action::frame_first;
