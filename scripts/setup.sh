@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Sets up a Debian machine, builds quorrel and runs it.
 #
-#   scripts/setup.sh demo            build (release) and run the program on samples/hat.jpg
+#   scripts/setup.sh demo            build (release) and decode the samples through the plug-in
 #   scripts/setup.sh test [MODE...]  build with warnings as errors and run the test suite
 #
 # Test modes (default: release):
@@ -61,10 +61,18 @@ run_tests() {
 # The main job: what the program does for a user, on the bundled sample.
 run_main_job() {
     local bin="$1"
-    local sample="$repo/samples/hat.jpg"
+    local out
+    out="$(dirname "$(dirname "$bin")")/demo-output"
     "$bin" version
     "$bin" cpu
-    log "sample: $sample"
+    # Decode the bundled samples through the plug-in module (plugin/qmvjpeg.so
+    # of the same build) into PNGs a person can open.
+    mkdir -p "$out"
+    local s
+    for s in quorrel-dusk quorrel-dusk-progressive hat; do
+        "$bin" decode "$repo/samples/$s.jpg" -o "$out/$s.png" --via-plugin
+    done
+    log "PNGs written to $out"
 }
 
 demo() {
