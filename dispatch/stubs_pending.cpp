@@ -14,8 +14,5 @@
 #include "transform/quant_prepare.h"
 
 
-// ---- [encoder] codec/write, version -------------------------------------------
-extern "C" int32_t codec_write(JPEG_CODEC_RECORD *, int32_t) { return JPEG_NOT_SUPPORTED; }
-extern "C" const VERSION_INFO *codec_version(void) { return nullptr; }
 
 
