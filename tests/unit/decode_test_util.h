@@ -82,21 +82,30 @@ inline int32_t decode_mode(const DecodeRequest &q) {
     return q.file ? mode : mode + 1;
 }
 
-// Reads the header with `rec`, then decodes (possibly in many calls) with the
-// same record. `width`/`height` of the output buffer: the region's size, or
-// the (scaled) image size.
-inline DecodeResult decode_with(JPEG_CODEC_RECORD *rec, std::vector<uint8_t> &data, const DecodeRequest &q) {
+// Decodes with `rec`, reading the header first unless `read_header` is false
+// (a later call on a record that already holds the frame, as a caller
+// decoding a second region does). File modes read `file_path`, which the
+// caller keeps; memory modes read `data`. The output buffer is the region's
+// size, or the (scaled) image size.
+inline DecodeResult decode_with(JPEG_CODEC_RECORD *rec, std::vector<uint8_t> &data, const DecodeRequest &q,
+                                const char *file_path = nullptr, bool read_header = true) {
     DecodeResult d;
     std::unique_ptr<TempJpeg> temp;
     if (q.file) {
-        temp = std::make_unique<TempJpeg>(data);
-        rec->jpeg_file_name = temp->path().c_str();
+        if (file_path == nullptr) {
+            temp = std::make_unique<TempJpeg>(data);
+            file_path = temp->path().c_str();
+        }
+        rec->jpeg_file_name = file_path;
     } else {
         rec->jpeg_buffer = data.data();
         rec->jpeg_buffer_size = static_cast<int32_t>(data.size());
     }
-    d.result = codec_read(rec, q.file ? JPEG_IO_READ_HEADER_FILE : JPEG_IO_READ_HEADER_MEM);
-    if (d.result != JPEG_OK) return d;
+    if (read_header) {
+        for (int i = 0; i < 4; ++i) rec->props.roi[i] = 0;
+        d.result = codec_read(rec, q.file ? JPEG_IO_READ_HEADER_FILE : JPEG_IO_READ_HEADER_MEM);
+        if (d.result != JPEG_OK) return d;
+    }
     const int32_t full_w = (rec->jpeg_width + q.scale - 1) / q.scale;
     const int32_t full_h = (rec->jpeg_height + q.scale - 1) / q.scale;
     const bool region = q.roi[0] != 0 || q.roi[1] != 0 || q.roi[2] != 0 || q.roi[3] != 0;
@@ -120,7 +129,7 @@ inline DecodeResult decode_with(JPEG_CODEC_RECORD *rec, std::vector<uint8_t> &da
         ++d.interrupts;
         if (d.calls > 1000000) break; // never loop forever in a test
     }
-    rec->jpeg_file_name = nullptr;
+    if (temp) rec->jpeg_file_name = nullptr;
     return d;
 }
 
