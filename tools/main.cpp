@@ -16,6 +16,8 @@ constexpr Command kCommands[] = {
     {"version", cmd_version, "print the library's version record"},
     {"cpu", cmd_cpu, "print the processor identification, class and kernel slots in use"},
     {"decode", cmd_decode, "decode a JPEG file to PNG, PPM, PGM, PAM or BMP"},
+    {"info", cmd_info, "print the header facts of JPEG files (--json: one object per line)"},
+    {"thumbnail", cmd_thumbnail, "write the JFIF thumbnail of a JPEG file (PPM or PNG)"},
 };
 
 void print_usage(std::FILE *out) {
