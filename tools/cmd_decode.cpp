@@ -361,8 +361,10 @@ int decode_with_library(const Options &o, std::vector<uint8_t> &jpeg, qrl_tools:
     const uint64_t max_calls = 64ull * ((rec->jpeg_width / 8ull + 1) * (rec->jpeg_height / 8ull + 1)) + 1000;
     uint64_t calls = 1;
     while (rc == JPEG_INTERRUPT_OK && calls < max_calls) {
-        // The interrupt reports its position in roi; restore the request.
+        // The interrupt reports its position in roi and clears the request
+        // flag: restore both before resuming.
         std::memcpy(rec->props.roi, roi, sizeof(roi));
+        rec->props.interrupt_after_mcu = 1;
         rc = codec_read(rec.get(), mode);
         ++calls;
     }
@@ -412,7 +414,8 @@ int cmd_decode(int argc, char **argv) {
     if (format == ImageFormat::unknown)
         return fail(o.output, "unknown output format (use .png, .ppm, .pgm, .pam or .bmp)");
     const int planned_channels = o.color == OutColor::gray ? 1 : (o.color == OutColor::cmyk ? 4 : 3);
-    if (!qrl_tools::image_format_accepts(format, planned_channels))
+    if (!qrl_tools::image_format_accepts(format, planned_channels) ||
+        (planned_channels == 4 && format != ImageFormat::pam))
         return fail(o.output, std::string(qrl_tools::image_format_name(format)) + " cannot hold this output" +
                                   (planned_channels == 4 ? "; four-channel output goes to .pam" : ""));
 
