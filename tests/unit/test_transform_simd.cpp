@@ -1,0 +1,340 @@
+// SIMD transform kernels of sets A to D against the portable kernels and
+// against a scalar model of their documented arithmetic. The kernels are taken
+// from the kernel sets, so the test builds everywhere; it skips where the sets
+// hold no SIMD twin or the processor lacks SSE2.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+
+#include "dispatch/kernel_table.h"
+#include "transform/quant_prepare.h"
+#include "transform/transform.h"
+#include "transform_test_util.h"
+
+namespace {
+
+using qrl_test::Block;
+
+const qrl::KernelSet kSimdSets[] = {qrl::KernelSet::A, qrl::KernelSet::B, qrl::KernelSet::C,
+                                    qrl::KernelSet::D};
+
+bool cpu_has_sse2() {
+#if defined(QRL_X86_SIMD) && (defined(__GNUC__) || defined(__clang__))
+    return __builtin_cpu_supports("sse2");
+#else
+    return false;
+#endif
+}
+
+#define REQUIRE_SIMD()                                                                             \
+    do {                                                                                           \
+        if (!qrl::simd_kernels_built() || !cpu_has_sse2()) {                                       \
+            GTEST_SKIP() << "SIMD transform kernels not built or SSE2 not available";              \
+        }                                                                                          \
+    } while (0)
+
+// ---- Scalar model of the SIMD fast transform ---------------------------------
+int16_t wrap16(int32_t v) { return static_cast<int16_t>(v); }
+int16_t mulhi(int16_t a, int32_t c) { return static_cast<int16_t>((int32_t{a} * c) >> 16); }
+int16_t shl(int16_t a, int s) { return static_cast<int16_t>(static_cast<uint16_t>(a) << s); }
+int magnitude(int16_t x) { return x < 0 ? -x - 1 : x; }
+
+// One pass on eight inputs; false when a check of the documented range fails.
+bool model_fast_pass(int16_t x[8]) {
+    bool ok = true;
+    for (int k = 0; k < 8; ++k) {
+        ok = ok && magnitude(x[k]) <= qrl::kSimdFastInputLimit;
+    }
+    const int16_t z10 = wrap16(x[5] - x[3]), z13 = wrap16(x[5] + x[3]);
+    const int16_t z11 = wrap16(x[1] + x[7]), z12 = wrap16(x[1] - x[7]);
+    const int16_t s = wrap16(z10 + z12), d = wrap16(z11 - z13);
+    ok = ok && magnitude(z10) <= 4095 && magnitude(s) <= 8191 && magnitude(d) <= 8191;
+    const int16_t z5 = mulhi(shl(s, 2), 30272);
+    const int16_t t10 = wrap16(mulhi(shl(z12, 2), 17728) - z5);
+    const int16_t t12 = wrap16(mulhi(shl(z10, 3), -21408) + z5);
+    const int16_t t7 = wrap16(z11 + z13);
+    const int16_t t6 = wrap16(t12 - t7);
+    const int16_t t5 = wrap16(mulhi(shl(d, 2), 23040) - t6);
+    const int16_t t4 = wrap16(t10 + t5);
+    const int16_t e10 = wrap16(x[0] + x[4]), e11 = wrap16(x[0] - x[4]), e13 = wrap16(x[2] + x[6]);
+    const int16_t e12 = wrap16(mulhi(shl(wrap16(x[2] - x[6]), 2), 23040) - e13);
+    const int16_t t0 = wrap16(e10 + e13), t3 = wrap16(e10 - e13);
+    const int16_t t1 = wrap16(e11 + e12), t2 = wrap16(e11 - e12);
+    x[0] = wrap16(t0 + t7);
+    x[7] = wrap16(t0 - t7);
+    x[1] = wrap16(t1 + t6);
+    x[6] = wrap16(t1 - t6);
+    x[2] = wrap16(t2 + t5);
+    x[5] = wrap16(t2 - t5);
+    x[4] = wrap16(t3 + t4);
+    x[3] = wrap16(t3 - t4);
+    return ok;
+}
+
+// Returns true when the block took the SIMD arithmetic, false when the
+// documented fallback to the portable kernel applies.
+bool model_fast_idct(int16_t *block) {
+    int16_t w[64];
+    bool ok = true;
+    for (int u = 0; u < 8; ++u) {
+        int16_t x[8];
+        for (int k = 0; k < 8; ++k) x[k] = block[8 * k + u];
+        ok = model_fast_pass(x) && ok;
+        for (int k = 0; k < 8; ++k) w[8 * k + u] = x[k];
+    }
+    for (int v = 0; v < 8; ++v) {
+        int16_t x[8];
+        for (int k = 0; k < 8; ++k) x[k] = w[8 * v + k];
+        ok = model_fast_pass(x) && ok;
+        for (int k = 0; k < 8; ++k) w[8 * v + k] = x[k];
+    }
+    if (!ok) {
+        qrl::idct_fast_8x8(block);
+        return false;
+    }
+    for (int i = 0; i < 64; ++i) {
+        block[i] = static_cast<int16_t>(std::clamp((w[i] >> 4) + 128, 0, 255));
+    }
+    return true;
+}
+
+// ---- Scalar model of the SIMD accurate transform -----------------------------
+int16_t sat16(int32_t v) { return static_cast<int16_t>(std::clamp(v, -32768, 32767)); }
+int16_t adds(int16_t a, int16_t b) { return sat16(int32_t{a} + b); }
+int16_t subs(int16_t a, int16_t b) { return sat16(int32_t{a} - b); }
+
+int16_t row_matrix(int v, int u, int x) {
+    const int group = (v == 0 || v == 4) ? 0 : (v == 1 || v == 7) ? 1 : (v == 2 || v == 6) ? 2 : 3;
+    const double k = group == 0 ? 1.0 : std::sqrt(2.0) * std::cos(group * M_PI / 16.0);
+    const double a = u == 0 ? 1.0 : std::sqrt(2.0);
+    return static_cast<int16_t>(std::lround(16384.0 * k * a * std::cos((2 * x + 1) * u * M_PI / 16.0)));
+}
+
+void model_accurate_idct(int16_t *block) {
+    int16_t r[8][8];
+    for (int v = 0; v < 8; ++v) {
+        for (int x = 0; x < 8; ++x) {
+            uint32_t sum = 0; // 32-bit multiply-adds wrap
+            for (int u = 0; u < 8; ++u) {
+                sum += static_cast<uint32_t>(int32_t{block[8 * v + u]} * row_matrix(v, u, x));
+            }
+            r[v][x] = sat16(static_cast<int32_t>(sum + 2048u) >> 12);
+        }
+    }
+    for (int x = 0; x < 8; ++x) {
+        auto R = [&](int v) { return r[v][x]; };
+        const int16_t a = adds(R(1), mulhi(R(7), 13036));
+        const int16_t b = subs(mulhi(R(1), 13036), R(7));
+        const int16_t c = adds(R(3), adds(mulhi(R(5), -21746), R(5)));
+        const int16_t d = subs(adds(mulhi(R(3), -21746), R(3)), R(5));
+        const int16_t b0 = adds(adds(a, c), 1);
+        const int16_t b3 = adds(subs(b, d), 1);
+        const int16_t amc = subs(a, c), bpd = adds(b, d);
+        const int16_t s1 = adds(amc, bpd), s2 = subs(amc, bpd);
+        const int16_t b1 = static_cast<int16_t>(adds(mulhi(s1, -19195), s1) | 1);
+        const int16_t b2 = static_cast<int16_t>(adds(mulhi(s2, -19195), s2) | 1);
+        const int16_t be0 = adds(R(2), mulhi(R(6), 27146));
+        const int16_t be1 = subs(mulhi(R(2), 27146), R(6));
+        const int16_t a0 = adds(R(0), R(4)), a1 = subs(R(0), R(4));
+        const int16_t e0 = adds(adds(a0, 16), be0), e3 = subs(adds(a0, 15), be0);
+        const int16_t e1 = adds(adds(a1, 16), be1), e2 = subs(adds(a1, 15), be1);
+        const int16_t y[8] = {adds(e0, b0), adds(e1, b1), adds(e2, b2), adds(e3, b3),
+                              subs(e3, b3), subs(e2, b2), subs(e1, b1), subs(e0, b0)};
+        for (int k = 0; k < 8; ++k) {
+            block[8 * k + x] = static_cast<int16_t>(std::clamp<int>(adds(static_cast<int16_t>(y[k] >> 5), 128), 0, 255));
+        }
+    }
+}
+
+// ---- Inputs ----------------------------------------------------------------------
+enum class Input { Realistic, Small, Boundary, Wild };
+
+Block make_block(std::mt19937 &rng, Input kind, bool fast) {
+    Block b{};
+    switch (kind) {
+    case Input::Realistic: {
+        static const auto natural = qrl_test::scaled_table(50);
+        const auto c = qrl_test::quantize_samples(qrl_test::random_samples(rng, 25), natural);
+        std::array<int16_t, 80> t{};
+        const auto z = qrl_test::to_zigzag(natural);
+        std::copy(z.begin(), z.end(), t.begin());
+        (fast ? qrl::prepare_dequant_table_fast : qrl::prepare_dequant_table_accurate)(t.data());
+        b = c;
+        (fast ? qrl::dequantize_fast : qrl::dequantize_accurate)(b.data(), t.data());
+        break;
+    }
+    case Input::Small: {
+        std::uniform_int_distribution<int> d(-600, 600);
+        for (int16_t &v : b) v = static_cast<int16_t>(d(rng) / (1 + (&v - b.data()) / 8));
+        break;
+    }
+    case Input::Boundary: { // values near the fast kernel's limits
+        std::uniform_int_distribution<int> d(-qrl::kSimdFastInputLimit - 2, qrl::kSimdFastInputLimit + 2);
+        std::uniform_int_distribution<int> pick(0, 63);
+        for (int n = 0; n < 4; ++n) b[pick(rng)] = static_cast<int16_t>(d(rng));
+        break;
+    }
+    case Input::Wild: {
+        std::uniform_int_distribution<int> d(-32768, 32767);
+        for (int16_t &v : b) v = static_cast<int16_t>(d(rng));
+        break;
+    }
+    }
+    return b;
+}
+
+const Input kInputs[] = {Input::Realistic, Input::Small, Input::Boundary, Input::Wild};
+
+TEST(SimdTransform, SetsHoldTheSimdTwinsAndShareTheRest) {
+    const KERNEL_TABLE &p = qrl::kernel_set_table(qrl::KernelSet::Portable);
+    EXPECT_EQ(p.idct_fast_8x8, qrl::idct_fast_8x8);
+    EXPECT_EQ(p.idct_accurate_8x8, qrl::idct_accurate_8x8);
+    EXPECT_EQ(p.dequantize_accurate, qrl::dequantize_accurate);
+    EXPECT_EQ(p.dequantize_active, qrl::dequantize_fast);
+    EXPECT_NE(p.simd_state_reset, nullptr);
+    p.simd_state_reset();
+    for (qrl::KernelSet set : kSimdSets) {
+        const KERNEL_TABLE &t = qrl::kernel_set_table(set);
+        if (qrl::simd_kernels_built()) {
+            EXPECT_EQ(t.idct_fast_8x8, qrl::idct_fast_8x8_sse2);
+            EXPECT_EQ(t.idct_accurate_8x8, qrl::idct_accurate_8x8_sse2);
+            EXPECT_EQ(t.dequantize_accurate, qrl::dequantize_accurate_sse2);
+        }
+        EXPECT_EQ(t.dequantize_fast, qrl::dequantize_fast);
+        EXPECT_EQ(t.dequantize_active, t.dequantize_fast);
+        EXPECT_EQ(t.idct_fast_4x4, qrl::idct_fast_4x4);
+        EXPECT_EQ(t.idct_fast_2x2, qrl::idct_fast_2x2);
+        EXPECT_EQ(t.idct_fast_1x1, qrl::idct_fast_1x1);
+        EXPECT_EQ(t.idct_accurate_4x4, qrl::idct_accurate_4x4);
+        EXPECT_EQ(t.idct_accurate_2x2, qrl::idct_accurate_2x2);
+        EXPECT_EQ(t.idct_accurate_1x1, qrl::idct_accurate_1x1);
+        EXPECT_NE(t.simd_state_reset, nullptr);
+    }
+}
+
+TEST(SimdTransform, DequantizeAccurateIsExactAtAnyAlignment) {
+    REQUIRE_SIMD();
+    std::mt19937 rng(3);
+    std::uniform_int_distribution<int> any(-32768, 32767);
+    alignas(16) int16_t block_buf[64 + 8], table_buf[64 + 8];
+    for (qrl::KernelSet set : kSimdSets) {
+        const auto kernel = qrl::kernel_set_table(set).dequantize_accurate;
+        for (int offset = 0; offset < 8; ++offset) {
+            int16_t *block = block_buf + offset;
+            const int16_t *table = table_buf + (7 - offset);
+            for (int n = 0; n < 50; ++n) {
+                for (int i = 0; i < 72; ++i) {
+                    block_buf[i] = static_cast<int16_t>(any(rng));
+                    table_buf[i] = static_cast<int16_t>(any(rng));
+                }
+                Block expected;
+                std::copy(block, block + 64, expected.begin());
+                qrl::dequantize_accurate(expected.data(), table);
+                kernel(block, table);
+                ASSERT_TRUE(std::equal(expected.begin(), expected.end(), block)) << offset;
+            }
+        }
+    }
+}
+
+TEST(SimdTransform, FastIdctFollowsItsArithmeticOrFallsBack) {
+    REQUIRE_SIMD();
+    std::mt19937 rng(4);
+    for (qrl::KernelSet set : kSimdSets) {
+        const auto kernel = qrl::kernel_set_table(set).idct_fast_8x8;
+        for (Input kind : kInputs) {
+            int fallbacks = 0;
+            for (int n = 0; n < 2000; ++n) {
+                const Block in = make_block(rng, kind, true);
+                Block expected = in, got = in;
+                fallbacks += model_fast_idct(expected.data()) ? 0 : 1;
+                kernel(got.data());
+                ASSERT_EQ(got, expected) << "input kind " << static_cast<int>(kind) << ", block " << n;
+            }
+            if (kind == Input::Realistic || kind == Input::Small) {
+                EXPECT_EQ(fallbacks, 0); // ordinary blocks take the SIMD path
+            } else {
+                EXPECT_GT(fallbacks, 0); // and the checks do fire
+            }
+        }
+    }
+}
+
+TEST(SimdTransform, FastIdctIsWithinAFewLevelsOfPortableMostlyBelow) {
+    REQUIRE_SIMD();
+    std::mt19937 rng(5);
+    const auto kernel = qrl::kernel_set_table(qrl::KernelSet::D).idct_fast_8x8;
+    int worst = 0, lower = 0, higher = 0, equal = 0;
+    for (int n = 0; n < 3000; ++n) {
+        const Block in = make_block(rng, Input::Realistic, true);
+        Block portable = in, simd = in;
+        qrl::idct_fast_8x8(portable.data());
+        kernel(simd.data());
+        for (int i = 0; i < 64; ++i) {
+            const int d = simd[i] - portable[i];
+            worst = std::max(worst, std::abs(d));
+            lower += d < 0;
+            higher += d > 0;
+            equal += d == 0;
+        }
+    }
+    EXPECT_LE(worst, 3);
+    EXPECT_GT(equal, lower + higher);
+    EXPECT_GT(lower, higher);
+}
+
+TEST(SimdTransform, AccurateIdctFollowsItsArithmetic) {
+    REQUIRE_SIMD();
+    std::mt19937 rng(6);
+    for (qrl::KernelSet set : kSimdSets) {
+        const auto kernel = qrl::kernel_set_table(set).idct_accurate_8x8;
+        for (Input kind : kInputs) {
+            for (int n = 0; n < 2000; ++n) {
+                const Block in = make_block(rng, kind, false);
+                Block expected = in, got = in;
+                model_accurate_idct(expected.data());
+                kernel(got.data());
+                ASSERT_EQ(got, expected) << "input kind " << static_cast<int>(kind) << ", block " << n;
+            }
+        }
+    }
+}
+
+TEST(SimdTransform, AccurateIdctIsWithinOneOfPortable) {
+    REQUIRE_SIMD();
+    std::mt19937 rng(7);
+    const auto kernel = qrl::kernel_set_table(qrl::KernelSet::A).idct_accurate_8x8;
+    int worst = 0, differing = 0;
+    for (int n = 0; n < 3000; ++n) {
+        const Block in = make_block(rng, n % 2 ? Input::Realistic : Input::Small, false);
+        Block portable = in, simd = in;
+        qrl::idct_accurate_8x8(portable.data());
+        kernel(simd.data());
+        for (int i = 0; i < 64; ++i) {
+            worst = std::max(worst, std::abs(simd[i] - portable[i]));
+            differing += simd[i] != portable[i];
+        }
+    }
+    EXPECT_LE(worst, 1);
+    EXPECT_LT(differing, 3000 * 64 / 20); // the rare rounding case, not a systematic shift
+}
+
+TEST(SimdTransform, SamplesNeverLeaveTheRange) {
+    REQUIRE_SIMD();
+    std::mt19937 rng(8);
+    const KERNEL_TABLE &t = qrl::kernel_set_table(qrl::KernelSet::C);
+    for (int n = 0; n < 5000; ++n) {
+        const Block in = make_block(rng, Input::Wild, n % 2 == 0);
+        for (auto kernel : {t.idct_fast_8x8, t.idct_accurate_8x8}) {
+            Block b = in;
+            kernel(b.data());
+            for (int16_t s : b) {
+                ASSERT_GE(s, 0);
+                ASSERT_LE(s, 255);
+            }
+        }
+    }
+}
+
+} // namespace
