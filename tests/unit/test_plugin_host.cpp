@@ -455,6 +455,47 @@ TEST_F(PluginHost, CorruptDataFailsCleanly) {
     }
 }
 
+// Rewrites the frame size in the SOF segment of a small file.
+std::vector<uint8_t> with_frame_size(std::vector<uint8_t> jpeg, uint16_t width, uint16_t height) {
+    for (size_t i = 2; i + 8 < jpeg.size(); ++i)
+        if (jpeg[i] == 0xFF && (jpeg[i + 1] == 0xC0 || jpeg[i + 1] == 0xC2)) {
+            jpeg[i + 5] = static_cast<uint8_t>(height >> 8);
+            jpeg[i + 6] = static_cast<uint8_t>(height);
+            jpeg[i + 7] = static_cast<uint8_t>(width >> 8);
+            jpeg[i + 8] = static_cast<uint8_t>(width);
+            break;
+        }
+    return jpeg;
+}
+
+TEST_F(PluginHost, BufferSizesBeyondTheSizeFieldAreRefused) {
+    TjEncodeOptions o;
+    o.width = 16;
+    o.height = 16;
+    const std::vector<uint8_t> small = tj_encode(o);
+
+    // 40000 x 10000 still fits: 2500 groups of 48 bytes per row.
+    Job fits(with_frame_size(small, 40000, 10000));
+    ASSERT_EQ(list_->read_header(&fits.request), JPEG_OK);
+    list_->output_size(&fits.request);
+    EXPECT_EQ(fits.request.status, 0);
+    EXPECT_EQ(fits.pixel_buffer_size(), 10000u * 2500u * 48u);
+
+    // 65535 x 65535 needs about 12.9 GB, which the 32-bit field cannot hold:
+    // both the size and the decode are refused instead of a truncated size.
+    Job huge(with_frame_size(small, 65535, 65535));
+    ASSERT_EQ(list_->read_header(&huge.request), JPEG_OK);
+    EXPECT_EQ(huge.width(), 65535);
+    const uint32_t before = huge.args.pixel_buffer_size;
+    list_->output_size(&huge.request);
+    EXPECT_EQ(huge.request.status, -1);
+    EXPECT_EQ(huge.args.pixel_buffer_size, before);
+    huge.attach_pixels(64);
+    list_->decode(&huge.request);
+    EXPECT_EQ(huge.request.status, -1);
+    for (uint8_t b : huge.pixels) ASSERT_EQ(b, 0xCD);
+}
+
 // ---- Lifecycle guards -----------------------------------------------------------
 
 TEST_F(PluginHost, LifecycleGuards) {
