@@ -54,7 +54,9 @@ void copy_public_fields(JPEG_PROPERTIES *p, const JPEG_CODEC_RECORD *r) {
 
 // Requests the encoder cannot serve without reading outside the pixel buffer
 // or writing a damaged stream.
-int32_t check_request(const JPEG_PROPERTIES *p, int32_t mode) {
+// requested_subsampling: the caller's jpeg_subsampling before a packed
+// source forces the private copy to 2x1.
+int32_t check_request(const JPEG_PROPERTIES *p, int32_t mode, int32_t requested_subsampling) {
     if (p->jpeg_channels < 1 || p->jpeg_channels > QRL_MAX_COMPONENTS) return JPEG_ERR_COMP;
     if (p->frame_components == nullptr) return JPEG_INVALID_PROPERTIES;
     if (p->restart_interval < 0 || p->restart_interval > 65535) return JPEG_INVALID_PROPERTIES;
@@ -71,7 +73,7 @@ int32_t check_request(const JPEG_PROPERTIES *p, int32_t mode) {
     if (p->jpeg_width != p->image_width || p->jpeg_height != std::abs(p->image_height))
         return JPEG_INVALID_PROPERTIES;
     if (p->image_subsampling == SUBSAMPLING_2X1 &&
-        ((p->image_width & 1) != 0 || p->jpeg_subsampling != SUBSAMPLING_2X1))
+        ((p->image_width & 1) != 0 || requested_subsampling != SUBSAMPLING_2X1))
         return JPEG_INVALID_PROPERTIES;
     return JPEG_OK;
 }
@@ -156,7 +158,8 @@ int32_t write_steps(void *context) {
         const int32_t ncc_in = r->use_internal_properties != 0 ? p->needs_color_conversion
                                                               : r->needs_color_conversion;
         if (r->use_internal_properties == 0) copy_public_fields(p, r);
-        if ((result = check_request(p, mode)) != JPEG_OK) return result;
+        const int32_t requested = r->use_internal_properties != 0 ? p->jpeg_subsampling : r->jpeg_subsampling;
+        if ((result = check_request(p, mode, requested)) != JPEG_OK) return result;
         if ((result = install_default_tables(p)) != JPEG_OK) return result;
         const int32_t jc = p->jpeg_color, ic = p->image_color;
         p->needs_color_conversion = jc == COLOR_RGB || jc == COLOR_CMYK || ic == COLOR_GRAY ||
