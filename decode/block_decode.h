@@ -22,4 +22,18 @@ namespace qrl {
                                              const HUFFMAN_DECODE_TABLE *ac, int16_t *dc_predictor,
                                              int16_t *block);
 
+// SIMD-set twins (x86 only). Same results for well-formed data; past a
+// marker they decode 0-bits, and where the data end the block ends quietly.
+// Set A takes bytes one by one; the wide block decoder (sets B to D) and the
+// DC-only decoder (all sets) take four bytes at once where none is 0xFF.
+[[nodiscard]] int32_t decode_huffman_block_sse2(INPUT_SOURCE *src, const HUFFMAN_DECODE_TABLE *dc,
+                                                const HUFFMAN_DECODE_TABLE *ac, int16_t *dc_predictor,
+                                                int16_t *block);
+[[nodiscard]] int32_t decode_huffman_block_wide_sse2(INPUT_SOURCE *src, const HUFFMAN_DECODE_TABLE *dc,
+                                                     const HUFFMAN_DECODE_TABLE *ac, int16_t *dc_predictor,
+                                                     int16_t *block);
+[[nodiscard]] int32_t decode_huffman_dc_only_sse2(INPUT_SOURCE *src, const HUFFMAN_DECODE_TABLE *dc,
+                                                  const HUFFMAN_DECODE_TABLE *ac, int16_t *dc_predictor,
+                                                  int16_t *block);
+
 } // namespace qrl

@@ -95,11 +95,37 @@ constexpr KERNEL_TABLE make_set_a() {
     t.idct_fast_8x8 = idct_fast_8x8_sse2;
     t.idct_accurate_8x8 = idct_accurate_8x8_sse2;
     t.dequantize_accurate = dequantize_accurate_sse2;
+    t.fdct_fast = fdct_fast_sse2;
+    t.quantize_fast = quantize_fast_sse2;
+    t.quantize_accurate = quantize_accurate_sse2;
+    // Entropy decoding: set A reads bytes one by one in the block decoder.
+    t.decode_huffman_block = decode_huffman_block_sse2;
+    t.decode_huffman_dc_only = decode_huffman_dc_only_sse2;
+    // Output kernels: one SSE2 routine per slot serves sets A to D; the
+    // interleaving kernels stay portable.
+    t.put_gray_8x8 = put_gray_8x8_sse2;
+    t.ycc_to_rgb_h1v1 = ycc_to_rgb_h1v1_sse2;
+    t.ycc_to_rgb_h2v1 = ycc_to_rgb_h2v1_sse2;
+    t.ycc_to_rgb_h2v2 = ycc_to_rgb_h2v2_sse2;
+    t.ycc_to_bgr_h1v1 = ycc_to_bgr_h1v1_sse2;
+    t.ycc_to_bgr_h2v1 = ycc_to_bgr_h2v1_sse2;
+    t.ycc_to_bgr_h2v2 = ycc_to_bgr_h2v2_sse2;
+    t.ycc_to_rgba_h1v1 = ycc_to_rgba_h1v1_sse2;
+    t.ycc_to_rgba_h2v1 = ycc_to_rgba_h2v1_sse2;
+    t.ycc_to_rgba_h2v2 = ycc_to_rgba_h2v2_sse2;
+    t.ycc_to_packed422 = ycc_to_packed422_sse2;
+    t.ycck_to_cmyk_h1v1 = ycck_to_cmyk_h1v1_sse2;
+    t.ycck_to_cmyk_h2v1 = ycck_to_cmyk_h2v1_sse2;
+    t.ycck_to_cmyk_h2v2 = ycck_to_cmyk_h2v2_sse2;
 #endif
     return t;
 }
 constexpr KERNEL_TABLE make_set_b() {
     KERNEL_TABLE t = make_set_a();
+#ifdef QRL_X86_SIMD
+    // From set B on the block decoder takes four bytes at once.
+    t.decode_huffman_block = decode_huffman_block_wide_sse2;
+#endif
     return t;
 }
 constexpr KERNEL_TABLE make_set_c() {
