@@ -7,5 +7,6 @@
 int cmd_version(int argc, char **argv);
 int cmd_cpu(int argc, char **argv);
 int cmd_decode(int argc, char **argv);
+int cmd_encode(int argc, char **argv);
 int cmd_info(int argc, char **argv);
 int cmd_thumbnail(int argc, char **argv);

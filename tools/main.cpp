@@ -16,6 +16,7 @@ constexpr Command kCommands[] = {
     {"version", cmd_version, "print the library's version record"},
     {"cpu", cmd_cpu, "print the processor identification, class and kernel slots in use"},
     {"decode", cmd_decode, "decode a JPEG file to PNG, PPM, PGM, PAM or BMP"},
+    {"encode", cmd_encode, "encode a PNG, PPM or PGM file as JPEG"},
     {"info", cmd_info, "print the header facts of JPEG files (--json: one object per line)"},
     {"thumbnail", cmd_thumbnail, "write the JFIF thumbnail of a JPEG file (PPM or PNG)"},
 };
