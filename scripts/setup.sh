@@ -5,7 +5,7 @@
 #   scripts/setup.sh test [MODE...]  build with warnings as errors and run the test suite
 #
 # Test modes (default: release):
-#   release    optimised build, every test
+#   release    optimised build (RelWithDebInfo), every test
 #   sanitize   AddressSanitizer + UndefinedBehaviorSanitizer build, every test
 #   portable   the release build's tests again with the portable kernels (QUORREL_USECPU=0)
 #
@@ -47,7 +47,7 @@ configure_and_build() {
     local dir="$1"
     shift
     log "configuring $dir"
-    cmake -S "$repo" -B "$dir" -DCMAKE_BUILD_TYPE=Release "$@"
+    cmake -S "$repo" -B "$dir" "$@"
     log "building $dir"
     cmake --build "$dir" -j "$jobs"
 }
@@ -90,7 +90,7 @@ test_mode() {
         ;;
     sanitize)
         configure_and_build "$build_root/build-sanitize" -DQUORREL_WERROR=ON -DBUILD_TESTING=ON \
-            -DQUORREL_SANITIZE=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo
+            -DQUORREL_SANITIZE=ON
         ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
             run_tests "$build_root/build-sanitize"
         ;;
