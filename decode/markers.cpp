@@ -152,6 +152,22 @@ int32_t parse_scan_header(void *context) {
 
 } // namespace
 
+void start_new_image(JPEG_PROPERTIES *props) {
+    // A resumed decode reads the frame of its pending scan again.
+    if (props->current_scan != nullptr) return;
+    props->scans_done = 0;
+    props->dc_complete_count = 0;
+    props->components_complete_count = 0;
+    release(props->coefficient_buffer);
+    props->coefficient_buffer_blocks = 0;
+    release(props->row_index);
+    if (props->neighbour_ring != nullptr) {
+        release(props->neighbour_ring->rows[0]);
+        release(props->neighbour_ring);
+    }
+    props->neighbour_ring_blocks = 0;
+}
+
 bool is_header_mode(int32_t io_mode) {
     return io_mode == 0 || io_mode == 1 || io_mode == 4 || io_mode == 5 || io_mode == 20 ||
            io_mode == 21;
@@ -211,22 +227,7 @@ int32_t read_frame_header(JPEG_PROPERTIES *props, bool *end_parse) {
     props->max_h_sampling = max_h;
     props->max_v_sampling = max_v;
 
-    // A new frame starts a new image: unless a scan is pending (a resumed
-    // decode reads the same frame again), the multi-scan bookkeeping and the
-    // buffers sized for an earlier frame are dropped.
-    if (props->current_scan == nullptr) {
-        props->scans_done = 0;
-        props->dc_complete_count = 0;
-        props->components_complete_count = 0;
-        release(props->coefficient_buffer);
-        props->coefficient_buffer_blocks = 0;
-        release(props->row_index);
-        if (props->neighbour_ring != nullptr) {
-            release(props->neighbour_ring->rows[0]);
-            release(props->neighbour_ring);
-        }
-        props->neighbour_ring_blocks = 0;
-    }
+    start_new_image(props);
 
     props->expect_frame = 0;
     props->jpeg_channels = count;
@@ -347,8 +348,13 @@ int32_t dispatch_marker(JPEG_PROPERTIES *props, int32_t code, bool *end_parse) {
         return read_frame_header(props, end_parse);
     case Action::frame_first:
         // With a frame already known the segment is skipped by its length: its
-        // bytes (a width of 255, say) must not be searched for markers.
-        if (props->expect_frame == 0) return skip_segment(&props->input);
+        // bytes (a width of 255, say) must not be searched for markers. It
+        // still starts the image anew: an image decoded again must not refine
+        // the coefficients left by the previous decode.
+        if (props->expect_frame == 0) {
+            start_new_image(props);
+            return skip_segment(&props->input);
+        }
         return read_frame_header(props, end_parse);
     case Action::dht:
         return read_huffman_tables(props);

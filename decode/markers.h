@@ -46,6 +46,12 @@ constexpr int32_t kMarkerCom = 0xFE;
 // scan_components is left null. Runs under the fault guard.
 [[nodiscard]] int32_t read_scan_header(JPEG_PROPERTIES *props, SCAN_INFO *scan);
 
+// A frame header starts a new image: unless a scan is pending, the multi-scan
+// bookkeeping (scans_done, progress counters) is cleared and the buffers sized
+// for an earlier frame (coefficient buffer, row index, neighbour ring) are
+// released, to be allocated again for the current frame.
+void start_new_image(JPEG_PROPERTIES *props);
+
 // Prepares a quantization table slot's 64 zig-zag values for decoding with
 // the record's dct_method.
 void prepare_quant_table(JPEG_PROPERTIES *props, QUANT_TABLE *table);

@@ -464,6 +464,36 @@ TEST(DecodeDriver, EachFrameGetsACoefficientBufferOfItsOwnSize) {
     }
 }
 
+TEST(DecodeDriver, ProgressiveImageDecodedTwiceOnOneRecord) {
+    // No header read in between: the second decode meets the SOF2 with the
+    // frame known (it is skipped), and must still start from clear
+    // coefficients rather than refine those of the first decode.
+    qrl_test::TjEncodeOptions o;
+    o.width = 40;
+    o.height = 24;
+    o.flags = TJFLAG_PROGRESSIVE;
+    std::vector<uint8_t> jpeg = qrl_test::tj_encode(o);
+    ASSERT_FALSE(jpeg.empty());
+    Record rec;
+    std::vector<uint8_t> first(40 * 24 * 3, 0), second(40 * 24 * 3, 0);
+    std::vector<int32_t> scans;
+    for (std::vector<uint8_t> *out : {&first, &second}) {
+        rec.r->image_pixels = out->data();
+        rec.r->image_width = 40;
+        rec.r->image_height = 24;
+        rec.r->image_color = COLOR_RGB;
+        ASSERT_EQ(rec.read_memory(jpeg, JPEG_IO_DECODE_MEM), JPEG_OK);
+        scans.push_back(rec.r->props.scans_done);
+    }
+    EXPECT_EQ(first, second);
+    EXPECT_GT(scans[0], 1);
+    EXPECT_EQ(scans[1], scans[0]) << "the second decode counts its own scans only";
+    const qrl_test::DecodedImage ref = qrl_test::tj_decode(jpeg, TJPF_RGB, qrl_test::kTjAccurate);
+    ASSERT_TRUE(ref.ok()) << ref.error;
+    EXPECT_TRUE(qrl_test::images_close("twice_progressive", second.data(), 0, ref.pixels.data(), 0, 40, 24, 3,
+                                       qrl_test::Limits{4, 0.5, 0.0}));
+}
+
 TEST(DecodeDriver, ImageModeEoiBeforeAnyFrame) {
     Bytes s = marker(0xD8);
     append(s, segment(0xDB, dqt_payload(0)));
