@@ -4,6 +4,7 @@
 // interrupted encodes, bottom-up and padded sources, refused requests.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -501,6 +502,85 @@ TEST(EncoderStreams, OurDecoderReadsOurStreams) {
         ++checked;
     }
     if (checked == 0) GTEST_SKIP() << "our decoder does not yet read the reference encoder's streams";
+}
+
+TEST(EncoderStreams, CallerTablesAreWrittenAndUsed) {
+    WriteSpec s;
+    s.width = 24;
+    s.height = 16;
+    s.image_color = COLOR_GRAY;
+    s.image_channels = 1;
+    s.jpeg_color = COLOR_GRAY;
+    s.jpeg_channels = 1;
+    s.quality = 50; // scale 100: the caller's values as given
+    std::vector<uint8_t> gray(static_cast<size_t>(s.width) * s.height);
+    for (size_t i = 0; i < gray.size(); ++i) gray[i] = static_cast<uint8_t>(i * 5 % 251);
+    std::vector<uint8_t> quant(64, 3);
+    static const uint8_t dc_bits[16] = {0, 1, 5, 1, 1, 1, 1, 1, 1, 0, 0, 0, 0, 0, 0, 0};
+    static const uint8_t dc_values[12] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11};
+    // AC: every symbol a code of 8 or 9 bits.
+    static uint8_t ac_bits[16] = {0, 0, 0, 0, 0, 0, 0, 255, 1, 0, 0, 0, 0, 0, 0, 0};
+    static uint8_t ac_values[256];
+    for (int i = 0; i < 256; ++i) ac_values[i] = static_cast<uint8_t>(i);
+
+    Record r = make_record();
+    std::vector<uint8_t> laid = lay_out_rows(gray, s);
+    std::vector<uint8_t> buffer(65536);
+    describe(r.get(), s, laid.data(), buffer.data(), static_cast<int32_t>(buffer.size()));
+    r->props.raw_quant_tables[0] = {quant.data(), 0};
+    r->props.custom_quant_tables = 1;
+    r->props.raw_huffman_tables[0] = {const_cast<uint8_t *>(dc_bits), const_cast<uint8_t *>(dc_values), 0, 0};
+    r->props.raw_huffman_tables[1] = {ac_bits, ac_values, 1, 0};
+    r->props.custom_huffman_tables = 1;
+    ASSERT_EQ(codec_write(r.get(), JPEG_IO_ENCODE_MEM), JPEG_OK);
+    buffer.resize(static_cast<size_t>(r->jpeg_buffer_size));
+    const std::string stream(buffer.begin(), buffer.end());
+    // One DQT of id 0 with every entry 3, one DHT of one pair.
+    const size_t dqt = stream.find("\xFF\xDB");
+    ASSERT_NE(dqt, std::string::npos);
+    EXPECT_EQ(static_cast<uint8_t>(stream[dqt + 3]), 67);
+    for (int k = 0; k < 64; ++k) EXPECT_EQ(static_cast<uint8_t>(stream[dqt + 5 + k]), 3);
+    EXPECT_EQ(stream.find("\xFF\xDB", dqt + 2), std::string::npos);
+    const size_t dht = stream.find("\xFF\xC4");
+    ASSERT_NE(dht, std::string::npos);
+    EXPECT_EQ((static_cast<uint8_t>(stream[dht + 2]) << 8) | static_cast<uint8_t>(stream[dht + 3]),
+              2 + 17 + 12 + 17 + 256);
+    const DecodedImage d = tj_decode(buffer, TJPF_GRAY, kTjAccurate);
+    ASSERT_TRUE(d.ok()) << d.error;
+    EXPECT_GE(compare_images(d.pixels.data(), 0, gray.data(), 0, s.width, s.height, 1).psnr, 38.0);
+}
+
+TEST(EncoderStreams, SamplePlanesEncodeLikePixels) {
+    WriteSpec s;
+    s.width = 21;
+    s.height = 13;
+    s.image_color = COLOR_GRAY;
+    s.image_channels = 1;
+    s.jpeg_color = COLOR_GRAY;
+    s.jpeg_channels = 1;
+    std::vector<uint8_t> gray(static_cast<size_t>(s.width) * s.height);
+    for (size_t i = 0; i < gray.size(); ++i) gray[i] = static_cast<uint8_t>(40 + (i * 3) % 170);
+    // The plane covers whole blocks (24 x 16); outside the image it repeats
+    // the last column and row, as the pixel readers do.
+    const int32_t pw = 24, ph = 16;
+    std::vector<int16_t> plane(static_cast<size_t>(pw) * ph);
+    for (int32_t y = 0; y < ph; ++y)
+        for (int32_t x = 0; x < pw; ++x)
+            plane[static_cast<size_t>(y * pw + x)] =
+                gray[static_cast<size_t>(std::min(y, s.height - 1) * s.width + std::min(x, s.width - 1))];
+    const Encoded from_pixels = encode_memory(s, gray);
+    ASSERT_EQ(from_pixels.result, JPEG_OK);
+
+    COEFFICIENT_PLANES planes{};
+    planes.planes_mode = 1;
+    planes.plane[0] = plane.data();
+    Record r = make_record();
+    std::vector<uint8_t> buffer(65536);
+    describe(r.get(), s, nullptr, buffer.data(), static_cast<int32_t>(buffer.size()));
+    r->props.coefficient_planes = &planes;
+    ASSERT_EQ(codec_write(r.get(), JPEG_IO_ENCODE_MEM), JPEG_OK);
+    buffer.resize(static_cast<size_t>(r->jpeg_buffer_size));
+    EXPECT_EQ(buffer, from_pixels.bytes);
 }
 
 } // namespace
