@@ -106,7 +106,7 @@ int32_t rewind_stream(JPEG_PROPERTIES *props) {
     return JPEG_OK;
 }
 
-bool is_progressive_position_start(const SCAN_INFO *scan) {
+bool is_at_scan_start(const SCAN_INFO *scan) {
     return scan != nullptr && scan->next_mcu_column == 0 && scan->next_mcu_row == 0;
 }
 
@@ -120,7 +120,7 @@ int32_t decode_stream(JPEG_PROPERTIES *props) {
     // A non-interleaved image whose pending scan never got past its first
     // MCU is decoded again from the start of the stream: the stored scan
     // cannot be matched with its data after the rewind, so it is dropped.
-    if (props->partial_scan == 1 && is_progressive_position_start(props->current_scan))
+    if (props->partial_scan == 1 && is_at_scan_start(props->current_scan))
         release_scan(props->current_scan);
 
     bool resuming = props->current_scan != nullptr;

@@ -143,6 +143,9 @@ int32_t read_steps(void *context) {
         props->jfif_found = 0;
         props->thumbnail_width = 0;
         props->thumbnail_height = 0;
+        // Until this stream's first scan header is read there is none to move
+        // back to (a tables-only stream has none at all).
+        props->kernel_table->scan_header_length = 0;
     }
     if (is_image_decode_mode(mode)) {
         result = rebuild_caller_tables(props);
@@ -238,8 +241,8 @@ int32_t read_steps(void *context) {
     if (src->file != nullptr && (mode == 0 || mode == 4 || mode == 6 || mode == 14 || mode == 16 ||
                                  mode == 18 || mode == 20)) {
         // Back to the start of the last scan header read, so that a following
-        // read continues there. A tables-only stream has no scan header.
-        const int32_t back = src->avail + (mode == 4 ? 0 : header_length);
+        // read continues there.
+        const int32_t back = src->avail + header_length;
         if (seek_file(src->file, -back, kSeekFromCurrent) == 0) return JPEG_FILE_ERROR;
     }
     if (mode == 1 || mode == 21) src->start = src->cur - header_length;

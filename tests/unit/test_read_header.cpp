@@ -205,6 +205,19 @@ TEST(ReadHeader, TablesOnlyStreams) {
         EXPECT_EQ(rec.r->props.input.file, nullptr) << "mode 4 closes the file";
         std::remove(path.c_str());
     }
+    {
+        // A header read that meets EOI before any scan header has no scan
+        // header to move back to, whatever an earlier read left behind.
+        Record rec;
+        Bytes full = minimal_stream();
+        ASSERT_EQ(rec.read_memory(full), JPEG_OK);
+        Bytes empty = {0xFF, 0xD8, 0xFF, 0xD9};
+        const std::string path = temp_file("empty.jpg", empty);
+        EXPECT_EQ(rec.read_file(path), JPEG_OK);
+        EXPECT_EQ(rec.read_memory(empty), JPEG_OK);
+        EXPECT_EQ(rec.r->props.input.start, rec.r->props.input.cur);
+        std::remove(path.c_str());
+    }
 }
 
 // A stream with a JFIF thumbnail of w x h (pixel bytes 0, 1, 2, ...).
