@@ -101,6 +101,10 @@ constexpr KERNEL_TABLE make_set_a() {
     // Entropy decoding: set A reads bytes one by one in the block decoder.
     t.decode_huffman_block = decode_huffman_block_sse2;
     t.decode_huffman_dc_only = decode_huffman_dc_only_sse2;
+    // Entropy encoding and the output stream: the wide bit accumulator.
+    t.encode_huffman_block = encode_huffman_block_sse2;
+    t.out_stream_open = out_stream_open_wide;
+    t.out_stream_write = out_stream_write_wide;
     // Output kernels: one SSE2 routine per slot serves sets A to D; the
     // interleaving kernels stay portable.
     t.put_gray_8x8 = put_gray_8x8_sse2;

@@ -97,5 +97,14 @@ void dequantize_accurate_sse2(int16_t *block, const int16_t *table);
 void idct_fast_8x8_sse2(int16_t *block);
 void idct_accurate_8x8_sse2(int16_t *block);
 void simd_state_reset_sse2();
+// Fast forward DCT: identical to fdct_fast. Its 16-bit lanes hold every value
+// of both passes for inputs of magnitude up to kSimdFdctInputLimit (|x|, or
+// -x-1 for negative x; 2-D gain below 101.1); other blocks take the portable
+// kernel.
+constexpr int32_t kSimdFdctInputLimit = 319;
+void fdct_fast_sse2(int16_t *block);
+// Quantizers: identical to the portable kernels for all inputs.
+void quantize_fast_sse2(int16_t *block, const int16_t *table);
+void quantize_accurate_sse2(int16_t *block, const int16_t *table);
 
 } // namespace qrl

@@ -337,4 +337,52 @@ TEST(SimdTransform, SamplesNeverLeaveTheRange) {
     }
 }
 
+// ---- Encoder side ------------------------------------------------------------------
+TEST(SimdTransform, FastForwardDctEqualsPortable) {
+    REQUIRE_SIMD();
+    std::mt19937 rng(9);
+    for (qrl::KernelSet set : kSimdSets) {
+        const auto kernel = qrl::kernel_set_table(set).fdct_fast;
+        EXPECT_NE(kernel, qrl::fdct_fast);
+        for (int range : {128, qrl::kSimdFdctInputLimit + 1, 400, 32768}) {
+            std::uniform_int_distribution<int> d(-range, std::min(range - 1, 32767));
+            for (int n = 0; n < 3000; ++n) {
+                Block in;
+                for (int16_t &v : in) v = static_cast<int16_t>(d(rng));
+                Block expected = in, got = in;
+                qrl::fdct_fast(expected.data());
+                kernel(got.data());
+                ASSERT_EQ(got, expected) << "range " << range << ", block " << n;
+            }
+        }
+    }
+}
+
+TEST(SimdTransform, QuantizersEqualPortable) {
+    REQUIRE_SIMD();
+    std::mt19937 rng(10);
+    std::uniform_int_distribution<int> any(-32768, 32767);
+    for (qrl::KernelSet set : kSimdSets) {
+        const KERNEL_TABLE &t = qrl::kernel_set_table(set);
+        const struct {
+            qrl::TableBlockFn simd, portable;
+        } pairs[] = {{t.quantize_fast, qrl::quantize_fast}, {t.quantize_accurate, qrl::quantize_accurate}};
+        for (const auto &p : pairs) {
+            for (int n = 0; n < 3000; ++n) {
+                Block in, table;
+                for (int i = 0; i < 64; ++i) {
+                    in[i] = static_cast<int16_t>(any(rng));
+                    table[i] = static_cast<int16_t>(n % 3 == 0 ? any(rng) : any(rng) % 4096);
+                }
+                in[0] = -32768;
+                table[0] = -32768; // the extremes of both operands
+                Block expected = in, got = in;
+                p.portable(expected.data(), table.data());
+                p.simd(got.data(), table.data());
+                ASSERT_EQ(got, expected) << n;
+            }
+        }
+    }
+}
+
 } // namespace
