@@ -65,4 +65,36 @@ QRL_DECLARE_PUT4(interleave4_h1v1);
 void put_gray_8x8_partial(const int16_t *block, uint8_t *out, BLOCK_RECT visible,
                           int32_t line_bytes);
 
+// ---- SSE2 twins (x86 only; one kernel per slot serves sets A to D) ----------
+// Same arguments, bytes and layout as the portable kernels. The green term is
+// identical; the red and blue terms are floor(359 Cr / 256) - 179 and
+// floor(454 Cb / 256) - 227 (high halves of 16-bit products) instead of the
+// portable floor((359 Cr + 11) / 256) - 179 and floor((454 Cb + 175) / 256)
+// - 227, so R is one lower for 11 values of Cr and B one lower for 174 values
+// of Cb (before clamping). The fourth CMYK byte is K saturated to 8 bits
+// (the low 8 bits for samples 0..255). Only whole MCUs use them; the partial
+// writers stay portable.
+#if !defined(QRL_X86_SIMD) && (defined(__x86_64__) || defined(_M_X64) || defined(__i386__) || defined(_M_IX86))
+#define QRL_X86_SIMD 1
+#endif
+#ifdef QRL_X86_SIMD
+void put_gray_8x8_sse2(const int16_t *block, uint8_t *out, int32_t line_bytes);
+void ycc_to_rgb_h1v1_sse2(const int16_t *c0, const int16_t *c1, const int16_t *c2, uint8_t *out, int32_t line_bytes);
+void ycc_to_rgb_h2v1_sse2(const int16_t *c0, const int16_t *c1, const int16_t *c2, uint8_t *out, int32_t line_bytes);
+void ycc_to_rgb_h2v2_sse2(const int16_t *c0, const int16_t *c1, const int16_t *c2, uint8_t *out, int32_t line_bytes);
+void ycc_to_bgr_h1v1_sse2(const int16_t *c0, const int16_t *c1, const int16_t *c2, uint8_t *out, int32_t line_bytes);
+void ycc_to_bgr_h2v1_sse2(const int16_t *c0, const int16_t *c1, const int16_t *c2, uint8_t *out, int32_t line_bytes);
+void ycc_to_bgr_h2v2_sse2(const int16_t *c0, const int16_t *c1, const int16_t *c2, uint8_t *out, int32_t line_bytes);
+void ycc_to_rgba_h1v1_sse2(const int16_t *c0, const int16_t *c1, const int16_t *c2, uint8_t *out, int32_t line_bytes);
+void ycc_to_rgba_h2v1_sse2(const int16_t *c0, const int16_t *c1, const int16_t *c2, uint8_t *out, int32_t line_bytes);
+void ycc_to_rgba_h2v2_sse2(const int16_t *c0, const int16_t *c1, const int16_t *c2, uint8_t *out, int32_t line_bytes);
+void ycc_to_packed422_sse2(const int16_t *c0, const int16_t *c1, const int16_t *c2, uint8_t *out, int32_t line_bytes);
+void ycck_to_cmyk_h1v1_sse2(const int16_t *c0, const int16_t *c1, const int16_t *c2, const int16_t *c3, uint8_t *out,
+                            int32_t line_bytes);
+void ycck_to_cmyk_h2v1_sse2(const int16_t *c0, const int16_t *c1, const int16_t *c2, const int16_t *c3, uint8_t *out,
+                            int32_t line_bytes);
+void ycck_to_cmyk_h2v2_sse2(const int16_t *c0, const int16_t *c1, const int16_t *c2, const int16_t *c3, uint8_t *out,
+                            int32_t line_bytes);
+#endif
+
 } // namespace qrl
