@@ -96,6 +96,7 @@ constexpr KERNEL_TABLE make_set_a() {
     t.idct_accurate_8x8 = idct_accurate_8x8_sse2;
     t.dequantize_accurate = dequantize_accurate_sse2;
     t.fdct_fast = fdct_fast_sse2;
+    t.fdct_accurate = fdct_accurate_sse2;
     t.quantize_fast = quantize_fast_sse2;
     t.quantize_accurate = quantize_accurate_sse2;
     // Entropy decoding: set A reads bytes one by one in the block decoder.

@@ -1,9 +1,29 @@
-// SSE2 fast forward DCT: the AAN dataflow of fdct_fast on eight rows (then
-// eight columns) at once in 16-bit lanes, with every Q15 product formed in
-// 32 bits and rounded exactly as the portable kernel does. The results equal
-// the portable kernel's. Lanes hold the full range of both passes only for
-// inputs of magnitude up to kSimdFdctInputLimit (the input stage delivers
-// -128..127); any other block goes to the portable kernel.
+// SSE2 forward DCTs.
+//
+// Fast: the AAN dataflow of fdct_fast on eight rows (then eight columns) at
+// once in 16-bit lanes, with every Q15 product formed in 32 bits and rounded
+// exactly as the portable kernel does, so the results equal the portable
+// kernel's. Lanes hold the full range of both passes only for inputs of
+// magnitude up to kSimdFdctInputLimit (the input stage delivers -128..127);
+// any other block goes to the portable kernel.
+//
+// Accurate: a column pass in 16-bit saturating lanes on the inputs shifted
+// left by 3, in tangent form (the transpose of the accurate SIMD inverse
+// transform's column pass), mulhi(x, c) = (x * c) >> 16:
+//   s07 = x0 + x7, d07 = x0 - x7, ... (x = input << 3)
+//   a0 = s07 + s34, b0 = s07 - s34, a1 = s16 + s25, b1 = s16 - s25
+//   G0 = a0 + a1, G4 = a0 - a1, G2 = b0 + mulhi(b1, t2), G6 = mulhi(b0, t2) - b1
+//   u = C4(d16 + d25), w = C4(d16 - d25), C4(x) = mulhi(x, cos(pi/4) - 1) + x
+//   A = d07 + u, C = d07 - u, B = d34 + w, D = w - d34
+//   G1 = A + mulhi(B, t1), G7 = mulhi(A, t1) - B,
+//   G3 = C + T3(D), G5 = T3(C) - D, T3(x) = mulhi(x, tan(3pi/16) - 1) + x,
+// then for each row v of G the row pass F(v, u) = (sum_x G(v, x) * M_v(u, x)
+// + 524288) >> 20 with 32-bit multiply-adds on the sums and differences of
+// columns x and 7 - x (M_v as in the accurate SIMD inverse transform), packed
+// to 16 bits with saturation. Within about one unit of the portable kernel.
+// Valid for inputs of magnitude up to kSimdFdctAccurateInputLimit (the shifted
+// sums and the 32-bit row sums then stay in range); other blocks go to the
+// portable kernel.
 #include "transform/fixed_point.h"
 #include "transform/simd_common_sse2.h"
 #include "transform/transform.h"
@@ -57,7 +77,111 @@ inline void forward_pass(__m128i x[8]) {
     x[7] = _mm_sub_epi16(z11, z4);
 }
 
+// Accurate row pass matrices by row group: (u0, u2, u4, u6) at x = 0, 1 and
+// x = 2, 3, then (u1, u3, u5, u7) likewise, as multiply-add pairs.
+alignas(16) constexpr int16_t kForwardRowMatrix[4][4][8] = {
+    {
+        {16384, 16384, 21407, 8867, 16384, -16384, 8867, -21407},
+        {16384, 16384, -8867, -21407, -16384, 16384, 21407, -8867},
+        {22725, 19266, 19266, -4520, 12873, -22725, 4520, -12873},
+        {12873, 4520, -22725, -12873, 4520, 19266, 19266, -22725},
+    },
+    {
+        {22725, 22725, 29692, 12299, 22725, -22725, 12299, -29692},
+        {22725, 22725, -12299, -29692, -22725, 22725, 29692, -12299},
+        {31521, 26722, 26722, -6270, 17855, -31521, 6270, -17855},
+        {17855, 6270, -31521, -17855, 6270, 26722, 26722, -31521},
+    },
+    {
+        {21407, 21407, 27969, 11585, 21407, -21407, 11585, -27969},
+        {21407, 21407, -11585, -27969, -21407, 21407, 27969, -11585},
+        {29692, 25172, 25172, -5906, 16819, -29692, 5906, -16819},
+        {16819, 5906, -29692, -16819, 5906, 25172, 25172, -29692},
+    },
+    {
+        {19266, 19266, 25172, 10426, 19266, -19266, 10426, -25172},
+        {19266, 19266, -10426, -25172, -19266, 19266, 25172, -10426},
+        {26722, 22654, 22654, -5315, 15137, -26722, 5315, -15137},
+        {15137, 5315, -26722, -15137, 5315, 22654, 22654, -26722},
+    },
+};
+constexpr int kForwardRowGroup[8] = {0, 1, 2, 3, 0, 3, 2, 1};
+
+inline bool any_over(const __m128i r[8], int32_t limit) {
+    const __m128i l = _mm_set1_epi16(static_cast<int16_t>(limit));
+    __m128i bad = _mm_setzero_si128();
+    for (int k = 0; k < 8; ++k) {
+        const __m128i magnitude = _mm_xor_si128(r[k], _mm_srai_epi16(r[k], 15));
+        bad = _mm_or_si128(bad, _mm_cmpgt_epi16(magnitude, l));
+    }
+    return _mm_movemask_epi8(bad) != 0;
+}
+
+inline __m128i forward_row(__m128i g, const int16_t (*m)[8]) {
+    const __m128i reversed = _mm_shufflehi_epi16(g, _MM_SHUFFLE(0, 1, 2, 3));
+    const __m128i high = _mm_unpackhi_epi64(reversed, reversed); // G7, G6, G5, G4
+    const __m128i sum = _mm_adds_epi16(g, high);                   // lanes 0..3: G(x) + G(7 - x)
+    const __m128i diff = _mm_subs_epi16(g, high);
+    const __m128i m0 = _mm_load_si128(reinterpret_cast<const __m128i *>(m[0]));
+    const __m128i m1 = _mm_load_si128(reinterpret_cast<const __m128i *>(m[1]));
+    const __m128i m2 = _mm_load_si128(reinterpret_cast<const __m128i *>(m[2]));
+    const __m128i m3 = _mm_load_si128(reinterpret_cast<const __m128i *>(m[3]));
+    const __m128i even = _mm_add_epi32(_mm_madd_epi16(_mm_shuffle_epi32(sum, 0x00), m0),
+                                       _mm_madd_epi16(_mm_shuffle_epi32(sum, 0x55), m1));
+    const __m128i odd = _mm_add_epi32(_mm_madd_epi16(_mm_shuffle_epi32(diff, 0x00), m2),
+                                      _mm_madd_epi16(_mm_shuffle_epi32(diff, 0x55), m3));
+    const __m128i round = _mm_set1_epi32(524288);
+    const __m128i e = _mm_srai_epi32(_mm_add_epi32(even, round), 20); // F0, F2, F4, F6
+    const __m128i o = _mm_srai_epi32(_mm_add_epi32(odd, round), 20);  // F1, F3, F5, F7
+    return _mm_packs_epi32(_mm_unpacklo_epi32(e, o), _mm_unpackhi_epi32(e, o));
+}
+
 } // namespace
+
+void fdct_accurate_sse2(int16_t *block) {
+    __m128i x[8];
+    for (int k = 0; k < 8; ++k) {
+        x[k] = load8(block + 8 * k);
+    }
+    if (any_over(x, kSimdFdctAccurateInputLimit)) {
+        fdct_accurate(block);
+        return;
+    }
+    for (int k = 0; k < 8; ++k) {
+        x[k] = _mm_slli_epi16(x[k], 3);
+    }
+    const __m128i t1 = _mm_set1_epi16(static_cast<int16_t>(kSimdTan1));
+    const __m128i t2 = _mm_set1_epi16(static_cast<int16_t>(kSimdTan2));
+    const __m128i t3m1 = _mm_set1_epi16(static_cast<int16_t>(kSimdTan3m1));
+    const __m128i c4m1 = _mm_set1_epi16(static_cast<int16_t>(kSimdCos4m1));
+
+    const __m128i s07 = _mm_adds_epi16(x[0], x[7]), d07 = _mm_subs_epi16(x[0], x[7]);
+    const __m128i s16 = _mm_adds_epi16(x[1], x[6]), d16 = _mm_subs_epi16(x[1], x[6]);
+    const __m128i s25 = _mm_adds_epi16(x[2], x[5]), d25 = _mm_subs_epi16(x[2], x[5]);
+    const __m128i s34 = _mm_adds_epi16(x[3], x[4]), d34 = _mm_subs_epi16(x[3], x[4]);
+
+    __m128i g[8];
+    const __m128i a0 = _mm_adds_epi16(s07, s34), b0 = _mm_subs_epi16(s07, s34);
+    const __m128i a1 = _mm_adds_epi16(s16, s25), b1 = _mm_subs_epi16(s16, s25);
+    g[0] = _mm_adds_epi16(a0, a1);
+    g[4] = _mm_subs_epi16(a0, a1);
+    g[2] = _mm_adds_epi16(b0, _mm_mulhi_epi16(b1, t2));
+    g[6] = _mm_subs_epi16(_mm_mulhi_epi16(b0, t2), b1);
+
+    const __m128i sum = _mm_adds_epi16(d16, d25), dif = _mm_subs_epi16(d16, d25);
+    const __m128i u = _mm_adds_epi16(_mm_mulhi_epi16(sum, c4m1), sum);
+    const __m128i w = _mm_adds_epi16(_mm_mulhi_epi16(dif, c4m1), dif);
+    const __m128i a = _mm_adds_epi16(d07, u), c = _mm_subs_epi16(d07, u);
+    const __m128i b = _mm_adds_epi16(d34, w), d = _mm_subs_epi16(w, d34);
+    g[1] = _mm_adds_epi16(a, _mm_mulhi_epi16(b, t1));
+    g[7] = _mm_subs_epi16(_mm_mulhi_epi16(a, t1), b);
+    g[3] = _mm_adds_epi16(c, _mm_adds_epi16(_mm_mulhi_epi16(d, t3m1), d));
+    g[5] = _mm_subs_epi16(_mm_adds_epi16(_mm_mulhi_epi16(c, t3m1), c), d);
+
+    for (int v = 0; v < 8; ++v) {
+        store8(block + 8 * v, forward_row(g[v], kForwardRowMatrix[kForwardRowGroup[v]]));
+    }
+}
 
 void fdct_fast_sse2(int16_t *block) {
     __m128i r[8];

@@ -103,6 +103,12 @@ void simd_state_reset_sse2();
 // kernel.
 constexpr int32_t kSimdFdctInputLimit = 319;
 void fdct_fast_sse2(int16_t *block);
+// Accurate forward DCT: tangent-form column pass in 16-bit lanes, then 32-bit
+// multiply-add rows (arithmetic in fdct_sse2.cpp); within about one unit of
+// fdct_accurate. Blocks with an input magnitude above
+// kSimdFdctAccurateInputLimit take the portable kernel.
+constexpr int32_t kSimdFdctAccurateInputLimit = 254;
+void fdct_accurate_sse2(int16_t *block);
 // Quantizers: identical to the portable kernels for all inputs.
 void quantize_fast_sse2(int16_t *block, const int16_t *table);
 void quantize_accurate_sse2(int16_t *block, const int16_t *table);

@@ -147,6 +147,48 @@ void model_accurate_idct(int16_t *block) {
     }
 }
 
+// ---- Scalar model of the SIMD accurate forward transform ---------------------
+void model_accurate_fdct(int16_t *block) {
+    for (int i = 0; i < 64; ++i) {
+        if (magnitude(block[i]) > qrl::kSimdFdctAccurateInputLimit) {
+            qrl::fdct_accurate(block);
+            return;
+        }
+    }
+    int16_t g[8][8];
+    for (int col = 0; col < 8; ++col) {
+        int16_t x[8];
+        for (int k = 0; k < 8; ++k) x[k] = static_cast<int16_t>(block[8 * k + col] * 8);
+        const int16_t s07 = adds(x[0], x[7]), d07 = subs(x[0], x[7]);
+        const int16_t s16 = adds(x[1], x[6]), d16 = subs(x[1], x[6]);
+        const int16_t s25 = adds(x[2], x[5]), d25 = subs(x[2], x[5]);
+        const int16_t s34 = adds(x[3], x[4]), d34 = subs(x[3], x[4]);
+        const int16_t a0 = adds(s07, s34), b0 = subs(s07, s34);
+        const int16_t a1 = adds(s16, s25), b1 = subs(s16, s25);
+        g[0][col] = adds(a0, a1);
+        g[4][col] = subs(a0, a1);
+        g[2][col] = adds(b0, mulhi(b1, 27146));
+        g[6][col] = subs(mulhi(b0, 27146), b1);
+        const int16_t sum = adds(d16, d25), dif = subs(d16, d25);
+        const int16_t u = adds(mulhi(sum, -19195), sum), w = adds(mulhi(dif, -19195), dif);
+        const int16_t a = adds(d07, u), c = subs(d07, u), b = adds(d34, w), d = subs(w, d34);
+        g[1][col] = adds(a, mulhi(b, 13036));
+        g[7][col] = subs(mulhi(a, 13036), b);
+        g[3][col] = adds(c, adds(mulhi(d, -21746), d));
+        g[5][col] = subs(adds(mulhi(c, -21746), c), d);
+    }
+    for (int v = 0; v < 8; ++v) {
+        for (int u = 0; u < 8; ++u) {
+            uint32_t total = 0;
+            for (int x = 0; x < 4; ++x) {
+                const int16_t pairs = u % 2 == 0 ? adds(g[v][x], g[v][7 - x]) : subs(g[v][x], g[v][7 - x]);
+                total += static_cast<uint32_t>(int32_t{pairs} * row_matrix(v, u, x));
+            }
+            block[8 * v + u] = sat16(static_cast<int32_t>(total + 524288u) >> 20);
+        }
+    }
+}
+
 // ---- Inputs ----------------------------------------------------------------------
 enum class Input { Realistic, Small, Boundary, Wild };
 
@@ -383,6 +425,51 @@ TEST(SimdTransform, QuantizersEqualPortable) {
             }
         }
     }
+}
+
+TEST(SimdTransform, AccurateForwardDctFollowsItsArithmeticAndTheT81Coefficients) {
+    REQUIRE_SIMD();
+    std::mt19937 rng(11);
+    for (qrl::KernelSet set : kSimdSets) {
+        const auto kernel = qrl::kernel_set_table(set).fdct_accurate;
+        for (int range : {128, qrl::kSimdFdctAccurateInputLimit + 2, 32768}) {
+            std::uniform_int_distribution<int> d(-range, std::min(range - 1, 32767));
+            for (int n = 0; n < 3000; ++n) {
+                Block in;
+                for (int16_t &v : in) v = static_cast<int16_t>(d(rng));
+                Block expected = in, got = in;
+                model_accurate_fdct(expected.data());
+                kernel(got.data());
+                ASSERT_EQ(got, expected) << "range " << range << ", block " << n;
+            }
+        }
+    }
+    // Against the exact coefficients and the portable kernel, on level-shifted samples.
+    const auto kernel = qrl::kernel_set_table(qrl::KernelSet::D).fdct_accurate;
+    std::uniform_int_distribution<int> sample(-128, 127);
+    double worst_exact = 0;
+    int worst_portable = 0;
+    for (int n = 0; n < 2000; ++n) {
+        qrl_test::Real64 s;
+        Block in;
+        if (n % 2 == 0) {
+            s = qrl_test::random_samples(rng, 20);
+            for (double &v : s) v -= 128;
+        } else {
+            for (double &v : s) v = sample(rng);
+        }
+        for (int i = 0; i < 64; ++i) in[i] = static_cast<int16_t>(s[i]);
+        const auto exact = qrl_test::reference_fdct(s);
+        Block simd = in, portable = in;
+        kernel(simd.data());
+        qrl::fdct_accurate(portable.data());
+        for (int i = 0; i < 64; ++i) {
+            worst_exact = std::max(worst_exact, std::abs(simd[i] - exact[i]));
+            worst_portable = std::max(worst_portable, std::abs(simd[i] - portable[i]));
+        }
+    }
+    EXPECT_LE(worst_exact, 1.5);
+    EXPECT_LE(worst_portable, 2);
 }
 
 } // namespace
