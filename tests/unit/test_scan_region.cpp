@@ -144,6 +144,50 @@ TEST_P(RegionDecode, InterruptedRegionEqualsOneCall) {
     }
 }
 
+
+TEST(RegionRowIndex, TallestImageUsesEveryIndexEntry) {
+    // 16 x 65535 gray: 8192 MCU rows, the last one recorded in the index's
+    // last entry. Regions near the bottom, then above, with one record. The
+    // encoder stops at 65500 rows, so its frame header is patched to 65535:
+    // the rows past the data decode the same way in every decode.
+    LibjpegEncodeOptions o;
+    o.width = 16;
+    o.height = 65496;
+    o.layout = JpegLayout::gray;
+    std::vector<uint8_t> jpeg = libjpeg_encode(o);
+    ASSERT_FALSE(jpeg.empty());
+    bool patched = false;
+    for (size_t i = 2; i + 8 < jpeg.size() && !patched; ++i) {
+        if (jpeg[i] == 0xFF && jpeg[i + 1] == 0xC0) {
+            jpeg[i + 5] = 0xFF; // frame height, big-endian
+            jpeg[i + 6] = 0xFF;
+            patched = true;
+        }
+    }
+    ASSERT_TRUE(patched);
+    DecodeRequest q;
+    q.image_color = COLOR_GRAY;
+    q.channels = 1;
+    DecodeResult whole = decode(jpeg, q);
+    ASSERT_EQ(whole.result, JPEG_OK);
+    Record rec = make_record();
+    std::vector<uint8_t> data = jpeg;
+    bool first = true;
+    for (const Rect &r : {Rect{3, 65530, 9, 65535}, Rect{0, 65528, 16, 65533}, Rect{5, 40000, 16, 40017},
+                          Rect{0, 0, 16, 3}}) {
+        DecodeRequest rq = q;
+        rq.roi[0] = r.x0;
+        rq.roi[1] = r.y0;
+        rq.roi[2] = r.x1;
+        rq.roi[3] = r.y1;
+        DecodeResult d = decode_with(rec.get(), data, rq, nullptr, first);
+        first = false;
+        ASSERT_EQ(d.result, JPEG_ROI_OK) << r.y0;
+        EXPECT_EQ(d.pixels, crop(whole.pixels, 16, 1, r.x0, r.y0, r.x1, r.y1)) << r.y0;
+    }
+    EXPECT_NE(rec->props.row_index[8191].position, -1);
+}
+
 const ImageCase kImages[] = {
     {"s420", JpegLayout::ycbcr, 2, 2, 71, 53, 0},
     {"s422_restart3", JpegLayout::ycbcr, 2, 1, 66, 41, 3},
