@@ -51,4 +51,10 @@ inline int32_t bit_length(uint32_t magnitude) {
                                            const HUFFMAN_ENCODE_TABLE *ac, int16_t *dc_predictor,
                                            const int16_t *block);
 
+// The SIMD sets' form of the slot: the same bits, wide accumulator
+// convention (see out_stream.h); x86 only.
+[[nodiscard]] int32_t encode_huffman_block_sse2(INPUT_SOURCE *stream, const HUFFMAN_ENCODE_TABLE *dc,
+                                                const HUFFMAN_ENCODE_TABLE *ac,
+                                                int16_t *dc_predictor, const int16_t *block);
+
 } // namespace qrl

@@ -10,6 +10,7 @@
 #include "encode/default_tables.h"
 #include "encode/huffman_encode.h"
 #include "encode/huffman_progressive.h"
+#include "encode/marker_writer.h"
 #include "encode/out_stream.h"
 #include "transform/zigzag.h"
 
@@ -49,7 +50,7 @@ struct Tables {
 struct Stream {
     KERNEL_TABLE kernels = qrl::kernel_set_table(qrl::KernelSet::Portable);
     INPUT_SOURCE source{};
-    Bytes buffer = Bytes(4096);
+    Bytes buffer = Bytes(1 << 16);
     Stream() {
         source.kernel_table = &kernels;
         qrl::out_stream_open(&source, buffer.data(), static_cast<int32_t>(buffer.size()));
@@ -287,5 +288,59 @@ TEST(OptimalTable, SkewedStatisticsStayWithinSixteenBits) {
         }
     }
 }
+
+#if defined(__x86_64__) || defined(__i386__)
+// The SIMD sets' block encoder writes the portable encoder's bytes, with its
+// own accumulator convention, for blocks of every density, across restart
+// markers and up to a full buffer.
+TEST(HuffmanEncodeBlock, WideEncoderMatchesThePortableOne) {
+    Tables t;
+    uint32_t state = 99;
+    auto next = [&state]() {
+        state = state * 1664525u + 1013904223u;
+        return state >> 8;
+    };
+    for (const int density : {0, 2, 10, 40, 64}) {
+        Stream narrow;
+        Stream wide;
+        wide.kernels.out_stream_open = &qrl::out_stream_open_wide;
+        wide.kernels.out_stream_write = &qrl::out_stream_write_wide;
+        qrl::out_stream_open_wide(&wide.source, wide.buffer.data(), static_cast<int32_t>(wide.buffer.size()));
+        int16_t pn = 0, pw = 0;
+        for (int b = 0; b < 40; ++b) {
+            int16_t block[64] = {};
+            for (int k = 0; k < 64; ++k)
+                if (static_cast<int>(next() % 64) < density)
+                    block[k] = static_cast<int16_t>(static_cast<int>(next() % 2047) - 1023);
+            if (b == 7) block[0] = -2047;
+            ASSERT_EQ(qrl::encode_huffman_block(&narrow.source, &t.dc, &t.ac, &pn, block), JPEG_OK);
+            ASSERT_EQ(qrl::encode_huffman_block_sse2(&wide.source, &t.dc, &t.ac, &pw, block), JPEG_OK);
+            if (b % 9 == 8) {
+                ASSERT_EQ(qrl::write_rst(&narrow.source, 0), JPEG_OK);
+                ASSERT_EQ(qrl::write_rst(&wide.source, 0), JPEG_OK);
+            }
+        }
+        EXPECT_EQ(wide.finish(), narrow.finish()) << "density " << density;
+    }
+}
+
+TEST(HuffmanEncodeBlock, WideEncoderStopsAtAFullBuffer) {
+    Tables t;
+    KERNEL_TABLE kernels = qrl::kernel_set_table(qrl::KernelSet::Portable);
+    kernels.out_stream_open = &qrl::out_stream_open_wide;
+    kernels.out_stream_write = &qrl::out_stream_write_wide;
+    INPUT_SOURCE s{};
+    s.kernel_table = &kernels;
+    Bytes buffer(64, 0x5A);
+    qrl::out_stream_open_wide(&s, buffer.data(), 20);
+    int16_t block[64];
+    for (int i = 0; i < 64; ++i) block[i] = static_cast<int16_t>(i * 37 % 200 - 100);
+    int16_t predictor = 0;
+    int32_t r = JPEG_OK;
+    for (int b = 0; b < 10 && r == JPEG_OK; ++b) r = qrl::encode_huffman_block_sse2(&s, &t.dc, &t.ac, &predictor, block);
+    EXPECT_EQ(r, JPEG_BUFFER_TOO_SMALL);
+    for (size_t i = 20; i < buffer.size(); ++i) EXPECT_EQ(buffer[i], 0x5A) << i;
+}
+#endif
 
 } // namespace
