@@ -170,6 +170,12 @@ bool look_up(void *module, const char *name, Fn *out) {
     return true;
 }
 
+// Kernel tables that currently hold the user module. The four user entry
+// points are module-wide: they are cleared only when the last table lets go
+// of the module, so freeing one record does not take the formatted print
+// away from another record that is still in use.
+int g_user_module_holders = 0;
+
 } // namespace
 
 void *open_module(const char *name) {
@@ -210,6 +216,7 @@ void load_user_library(KERNEL_TABLE *table) {
         if (table->user32_module == nullptr) {
             return;
         }
+        ++g_user_module_holders;
     }
     // In this order, stopping at the first name not found; the formatted
     // print is therefore only present when the three before it are.
@@ -227,6 +234,12 @@ void unload_user_library(KERNEL_TABLE *table) {
     if (table->user32_module != nullptr) {
         close_module(table->user32_module);
         table->user32_module = nullptr;
+        if (g_user_module_holders > 0) {
+            --g_user_module_holders;
+        }
+    }
+    if (g_user_module_holders > 0) {
+        return; // another table still holds the module
     }
     message_box = nullptr;
     peek_message = nullptr;

@@ -39,6 +39,9 @@ extern MessageBoxFn message_box;
 extern PeekMessageFn peek_message;
 extern PostQuitMessageFn post_quit_message;
 
+// load_user_library fills these and format_print; unload_user_library clears
+// all four once no kernel table holds the user module any more.
+
 // Module access (the stand-in for the system loader). open_module returns
 // null for an unknown or unavailable module.
 using ModuleSymbol = void (*)();

@@ -314,3 +314,27 @@ TEST(KernelSetup, TeardownOfNoTableDoesNothing) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(UserEntryPoints, StayWhileAnotherRecordHoldsTheModule) {
+    auto first = std::make_unique<JPEG_CODEC_RECORD>();
+    auto second = std::make_unique<JPEG_CODEC_RECORD>();
+    ASSERT_EQ(codec_init(first.get()), JPEG_OK);
+    ASSERT_EQ(codec_init(second.get()), JPEG_OK);
+    ASSERT_NE(qrl::format_print, nullptr);
+    EXPECT_EQ(codec_free(first.get()), JPEG_OK);
+    // The second record may still encode, and its comment writer needs the
+    // formatted print.
+    EXPECT_NE(qrl::format_print, nullptr);
+    EXPECT_NE(qrl::message_box, nullptr);
+    EXPECT_EQ(codec_free(first.get()), JPEG_OK); // a second free changes nothing
+    EXPECT_NE(qrl::format_print, nullptr);
+    EXPECT_EQ(codec_free(second.get()), JPEG_OK);
+    EXPECT_EQ(qrl::format_print, nullptr);
+    EXPECT_EQ(qrl::message_box, nullptr);
+    EXPECT_EQ(qrl::peek_message, nullptr);
+    EXPECT_EQ(qrl::post_quit_message, nullptr);
+}
+
+} // namespace
