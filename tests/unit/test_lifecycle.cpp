@@ -398,3 +398,39 @@ TEST_F(ProtectedPage, FreeThroughBadPointersReportsException) {
 }
 
 } // namespace
+
+namespace {
+
+// A record whose last page faults: codec_init's clearing of the working
+// state hits it before anything else is set up.
+TEST(CodecInit, FaultInsideInitReportsExceptionAndStaysFreeable) {
+    const std::size_t page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+    ASSERT_GT(sizeof(JPEG_PROPERTIES::mcu_work_area), page); // the page is inside the work area
+    const std::size_t total = (sizeof(JPEG_CODEC_RECORD) + page - 1) / page * page + page;
+    void *map = mmap(nullptr, total, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    ASSERT_NE(map, MAP_FAILED);
+    auto *base = static_cast<uint8_t *>(map);
+    auto *record = reinterpret_cast<JPEG_CODEC_RECORD *>(base + total - sizeof(JPEG_CODEC_RECORD));
+    std::memset(record, 0xA5, sizeof(JPEG_CODEC_RECORD) - page);
+    ASSERT_EQ(mprotect(base + total - page, page, PROT_NONE), 0);
+
+    EXPECT_EQ(codec_init(record), JPEG_EXCEPTION_DETECTED);
+    // The release path leaves the owned pointers empty and the table attached.
+    EXPECT_NE(record->props.kernel_table, nullptr);
+    EXPECT_EQ(record->props.frame_components, nullptr);
+    EXPECT_EQ(record->props.frame_component_count, 0);
+    EXPECT_EQ(record->props.current_scan, nullptr);
+    EXPECT_EQ(record->props.neighbour_ring, nullptr);
+    EXPECT_EQ(record->props.input.file, nullptr);
+    EXPECT_EQ(codec_free(record), JPEG_OK);
+    EXPECT_EQ(record->props.kernel_table, nullptr);
+
+    // With the whole record accessible the same memory initialises.
+    ASSERT_EQ(mprotect(base + total - page, page, PROT_READ | PROT_WRITE), 0);
+    EXPECT_EQ(codec_init(record), JPEG_OK);
+    expect_initialised(*record);
+    EXPECT_EQ(codec_free(record), JPEG_OK);
+    munmap(map, total);
+}
+
+} // namespace
