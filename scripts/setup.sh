@@ -121,7 +121,8 @@ main() {
         log "all tests passed"
         ;;
     *)
-        sed -n '2,17p' "${BASH_SOURCE[0]}" | sed 's/^# \{0,1\}//'
+        # The header comment is the usage text.
+        awk 'NR > 1 && /^#/ { sub(/^# ?/, ""); print; next } NR > 1 { exit }' "${BASH_SOURCE[0]}"
         [ -z "$command" ] || [ "$command" = help ] && exit 0
         exit 2
         ;;
