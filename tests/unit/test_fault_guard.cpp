@@ -1,8 +1,10 @@
 // run_guarded: faults become codes, guards nest, handlers are restored.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <csignal>
 #include <cstring>
+#include <thread>
 
 #include <sys/mman.h>
 #include <unistd.h>
@@ -110,6 +112,29 @@ TEST_F(FaultGuard, PreviousHandlersAreRestored) {
         EXPECT_EQ(now.sa_handler, custom_handler) << "signal " << signals[i];
         sigaction(signals[i], &saved[i], nullptr);
     }
+}
+
+TEST_F(FaultGuard, ThreadsFaultIndependently) {
+    struct sigaction before = {};
+    ASSERT_EQ(sigaction(SIGSEGV, nullptr, &before), 0);
+    std::atomic<int> wrong{0};
+    auto worker = [&wrong](int32_t code) {
+        for (int i = 0; i < 200; ++i) {
+            int32_t value = code + 1;
+            if (qrl::run_guarded(read_bad, nullptr, code) != code ||
+                qrl::run_guarded(returns_context, &value, code) != code + 1) {
+                ++wrong;
+            }
+        }
+    };
+    std::thread a(worker, -10);
+    std::thread b(worker, -20);
+    a.join();
+    b.join();
+    EXPECT_EQ(wrong.load(), 0);
+    struct sigaction after = {};
+    ASSERT_EQ(sigaction(SIGSEGV, nullptr, &after), 0);
+    EXPECT_EQ(after.sa_handler, before.sa_handler); // the last guard restored it
 }
 
 TEST_F(FaultGuard, FaultOutsideAnyGuardStillEndsTheProcess) {
