@@ -131,11 +131,12 @@ static_assert(kKernelSlotCount == 63, "the kernel table has 63 slots");
 // Kernel sets, copied whole into an instance's table by setup_kernel_table.
 enum class KernelSet { Portable, A, B, C, D };
 
-// Fills an instance's slots with one complete set (every slot written,
-// run-time slots as the set leaves them).
 // The constant table of a set (header words zero).
 const KERNEL_TABLE &kernel_set_table(KernelSet set);
+// Fills an instance's slots with one complete set (every slot written,
+// run-time slots as the set leaves them); the six header words are kept.
 void fill_kernel_set(KERNEL_TABLE *table, KernelSet set);
+// Class 3..6 -> set A..D; any other class -> the portable set.
 KernelSet kernel_set_for_class(int32_t processor_class);
 
 // Run by codec_init: loads the platform entry points, classifies the
