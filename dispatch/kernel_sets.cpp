@@ -106,6 +106,19 @@ constexpr KERNEL_TABLE make_set_a() {
     t.encode_huffman_block = encode_huffman_block_sse2;
     t.out_stream_open = out_stream_open_wide;
     t.out_stream_write = out_stream_write_wide;
+    // Encoder input kernels: one SSE2 routine per slot serves sets A to D;
+    // the deinterleaving kernels stay portable.
+    t.get_gray_8x8 = get_gray_8x8_sse2;
+    t.rgb_to_ycc_h1v1 = rgb_to_ycc_h1v1_sse2;
+    t.rgb_to_ycc_h2v1 = rgb_to_ycc_h2v1_sse2;
+    t.rgb_to_ycc_h2v2 = rgb_to_ycc_h2v2_sse2;
+    t.bgr_to_ycc_h1v1 = bgr_to_ycc_h1v1_sse2;
+    t.bgr_to_ycc_h2v1 = bgr_to_ycc_h2v1_sse2;
+    t.bgr_to_ycc_h2v2 = bgr_to_ycc_h2v2_sse2;
+    t.packed422_to_ycc = packed422_to_ycc_sse2;
+    t.cmyk_to_ycck_h1v1 = cmyk_to_ycck_h1v1_sse2;
+    t.cmyk_to_ycck_h2v1 = cmyk_to_ycck_h2v1_sse2;
+    t.cmyk_to_ycck_h2v2 = cmyk_to_ycck_h2v2_sse2;
     // Output kernels: one SSE2 routine per slot serves sets A to D; the
     // interleaving kernels stay portable.
     t.put_gray_8x8 = put_gray_8x8_sse2;

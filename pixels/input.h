@@ -41,6 +41,22 @@ void cmyk_to_ycck_h2v2(const uint8_t *p, int32_t line_bytes, int16_t *c0, int16_
 void deinterleave4_h1v1(const uint8_t *p, int32_t line_bytes, int16_t *c0, int16_t *c1,
                         int16_t *c2, int16_t *c3);
 
+// SSE2 twins (x86 only): the same samples as the portable kernels.
+void get_gray_8x8_sse2(const uint8_t *pixels, int32_t line_bytes, int16_t *block);
+void rgb_to_ycc_h1v1_sse2(const uint8_t *p, int32_t lb, int16_t *c0, int16_t *c1, int16_t *c2);
+void rgb_to_ycc_h2v1_sse2(const uint8_t *p, int32_t lb, int16_t *c0, int16_t *c1, int16_t *c2);
+void rgb_to_ycc_h2v2_sse2(const uint8_t *p, int32_t lb, int16_t *c0, int16_t *c1, int16_t *c2);
+void bgr_to_ycc_h1v1_sse2(const uint8_t *p, int32_t lb, int16_t *c0, int16_t *c1, int16_t *c2);
+void bgr_to_ycc_h2v1_sse2(const uint8_t *p, int32_t lb, int16_t *c0, int16_t *c1, int16_t *c2);
+void bgr_to_ycc_h2v2_sse2(const uint8_t *p, int32_t lb, int16_t *c0, int16_t *c1, int16_t *c2);
+void packed422_to_ycc_sse2(const uint8_t *p, int32_t lb, int16_t *c0, int16_t *c1, int16_t *c2);
+void cmyk_to_ycck_h1v1_sse2(const uint8_t *p, int32_t lb, int16_t *c0, int16_t *c1, int16_t *c2,
+                            int16_t *c3);
+void cmyk_to_ycck_h2v1_sse2(const uint8_t *p, int32_t lb, int16_t *c0, int16_t *c1, int16_t *c2,
+                            int16_t *c3);
+void cmyk_to_ycck_h2v2_sse2(const uint8_t *p, int32_t lb, int16_t *c0, int16_t *c1, int16_t *c2,
+                            int16_t *c3);
+
 // ---- Per-pixel color formulas (Y already level-shifted). ----------------------
 inline int32_t luma_of(int32_t r, int32_t g, int32_t b) {
     return (77 * r + 150 * g + 29 * b - 32640) >> 8;
