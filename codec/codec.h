@@ -243,6 +243,8 @@ typedef struct JPEG_PROPERTIES {
     int32_t roi[4];              /* left, top, right, bottom; all 0 = whole image */
     int32_t dct_method;          /* 1 accurate (default), 0 fast */
     int32_t interrupt_after_mcu; /* nonzero: return JPEG_INTERRUPT_OK after the next MCU */
+    int32_t pending_roi[4];      /* region of the decode that left current_scan pending; a call that
+                                    resumes it decodes this region again (roi then holds an output) */
 
     /* Private copy of the public fields, with line_bytes after image_subsampling. */
     uint8_t *image_pixels;

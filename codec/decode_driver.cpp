@@ -12,6 +12,7 @@
 #include "dispatch/platform.h"
 #include "pixels/output_select.h"
 #include "pixels/scaled_output.h"
+#include "transform/quant_prepare.h"
 
 namespace qrl {
 namespace {
@@ -106,6 +107,34 @@ int32_t rewind_stream(JPEG_PROPERTIES *props) {
     return JPEG_OK;
 }
 
+// Scans one call decodes at most: a stream of thousands of tiny scans
+// (a "scan bomb") would otherwise cost time without bound.
+constexpr int32_t kMaxScansPerCall = 500;
+// Blocks in the MCU of an interleaved scan (ITU-T T.81 B.2.3).
+constexpr int32_t kMaxInterleavedBlocks = 10;
+
+// Layouts the output stage cannot serve are refused before decoding:
+// sampling factors that do not divide the largest ones, and interleaved
+// scans of more than ten blocks per MCU.
+int32_t check_scan_layout(const JPEG_PROPERTIES *props, const SCAN_INFO *scan) {
+    const int32_t count = props->frame_component_count < QRL_MAX_COMPONENTS
+                              ? props->frame_component_count
+                              : QRL_MAX_COMPONENTS;
+    for (int32_t i = 0; i < count; ++i) {
+        const COMPONENT_INFO &c = props->frame_components[i];
+        if (c.h_sampling <= 0 || c.v_sampling <= 0 || props->max_h_sampling % c.h_sampling != 0 ||
+            props->max_v_sampling % c.v_sampling != 0)
+            return JPEG_DATA_ERROR;
+    }
+    if (scan->scan_component_count > 1) {
+        int32_t blocks = 0;
+        for (int32_t j = 0; j < scan->scan_component_count; ++j)
+            blocks += scan->scan_components[j].h_sampling * scan->scan_components[j].v_sampling;
+        if (blocks > kMaxInterleavedBlocks) return JPEG_DATA_ERROR;
+    }
+    return JPEG_OK;
+}
+
 bool is_at_scan_start(const SCAN_INFO *scan) {
     return scan != nullptr && scan->next_mcu_column == 0 && scan->next_mcu_row == 0;
 }
@@ -149,6 +178,7 @@ int32_t decode_stream(JPEG_PROPERTIES *props) {
 
     SCAN_INFO *scan = nullptr;
     bool continue_pending = resuming;
+    int32_t scans_this_call = 0;
     int32_t code = 0;
     for (;;) {
         if (!continue_pending) {
@@ -176,6 +206,7 @@ int32_t decode_stream(JPEG_PROPERTIES *props) {
             }
 
             // SOS: a new scan.
+            if (!header_mode && ++scans_this_call > kMaxScansPerCall) return JPEG_MEMORY_ERROR;
             scan = allocate_zeroed<SCAN_INFO>(1);
             if (scan == nullptr) return JPEG_MEMORY_ERROR;
             const int32_t header = read_scan_header(props, scan);
@@ -196,6 +227,11 @@ int32_t decode_stream(JPEG_PROPERTIES *props) {
                 scan->scan_component_count < props->frame_component_count && props->scans_done == 0
                     ? 1
                     : 0;
+            const int32_t layout = check_scan_layout(props, scan);
+            if (layout != JPEG_OK) {
+                release_scan(scan);
+                return layout;
+            }
             // The output routine must exist before any pixel is written.
             const int32_t selected = select_output(props);
             if (selected != JPEG_OK) {
@@ -268,7 +304,9 @@ int32_t decode_stream(JPEG_PROPERTIES *props) {
 int32_t decode_scan(INPUT_SOURCE *src, SCAN_INFO *scan, JPEG_PROPERTIES *props, int32_t *marker) {
     *marker = 0;
     KERNEL_TABLE *kernels = props->kernel_table;
-    set_active_decode_kernels(kernels, props->dct_method);
+    // The family of the record's tables: the accurate one also under the fast
+    // method when a table could not be held in the fast form.
+    set_active_decode_kernels(kernels, settle_decode_method(props));
     int32_t *roi = props->roi;
     const bool region = (roi[2] != 0 && roi[2] < props->jpeg_width) ||
                         (roi[3] != 0 && roi[3] < props->jpeg_height) || roi[1] >= 1 || roi[0] >= 1;

@@ -16,6 +16,9 @@
 namespace qrl {
 namespace {
 
+// pending_roi[0] when the pending scan (if any) was not left by an interrupt.
+constexpr int32_t kNoPendingRoi = INT32_MIN;
+
 bool is_read_mode(int32_t mode) { return (mode >= 0 && mode <= 7) || (mode >= 14 && mode <= 21); }
 bool is_file_mode(int32_t mode) { return (mode & 1) == 0; }
 bool is_image_decode_mode(int32_t mode) {
@@ -216,10 +219,21 @@ int32_t read_steps(void *context) {
             props->image_pixels += static_cast<intptr_t>(props->image_height + 1) * props->line_bytes;
     }
 
+    // After JPEG_INTERRUPT_OK roi holds an output (the MCU reached); the call
+    // that resumes the scan decodes the region the scan was started with.
+    // Any other pending scan (a region finished with JPEG_ROI_OK) takes the
+    // caller's roi as it stands.
+    if (props->current_scan != nullptr && props->pending_roi[0] != kNoPendingRoi) {
+        for (int32_t i = 0; i < 4; ++i) props->roi[i] = props->pending_roi[i];
+    } else {
+        for (int32_t i = 0; i < 4; ++i) props->pending_roi[i] = props->roi[i];
+    }
+
     const auto work = reinterpret_cast<uintptr_t>(props->mcu_work_area);
     props->mcu_buffer = reinterpret_cast<int16_t *>((work + 31) & ~static_cast<uintptr_t>(31));
 
     result = decode_stream(props);
+    if (result != JPEG_INTERRUPT_OK) props->pending_roi[0] = kNoPendingRoi;
     if (result == JPEG_INTERRUPT_OK) {
         // The scan loop left the MCU reached in roi right and bottom.
         int64_t right = (static_cast<int64_t>(props->roi[2]) + 1) * 8 * props->max_h_sampling;

@@ -127,6 +127,8 @@ int32_t parse_scan_header(void *context) {
             }
         }
         if (index < 0) return JPEG_DATA_ERROR;
+        for (uint32_t k = 0; k < j; ++k) // each component at most once per scan
+            if (scan->scan_components[k].component_index == index) return JPEG_DATA_ERROR;
         const COMPONENT_INFO &component = props->frame_components[index];
         if (component.quant_table < 0 || component.quant_table > 3) return JPEG_DATA_ERROR;
         SCAN_COMPONENT &entry = scan->scan_components[j];
@@ -174,10 +176,9 @@ bool is_header_mode(int32_t io_mode) {
 }
 
 void prepare_quant_table(JPEG_PROPERTIES *props, QUANT_TABLE *table) {
-    if (props->dct_method == 1)
-        prepare_dequant_table_accurate(table->coefficients);
-    else
-        prepare_dequant_table_fast(table->coefficients);
+    // The accurate table for dct_method 1, else the fast one (kept in the
+    // accurate form, and marked, when its values do not fit the fast form).
+    prepare_dequant_slot(table, props->dct_method);
 }
 
 int32_t read_frame_header(JPEG_PROPERTIES *props, bool *end_parse) {
@@ -199,6 +200,7 @@ int32_t read_frame_header(JPEG_PROPERTIES *props, bool *end_parse) {
     const int32_t count = p[5];
     if (props->frame_precision != 8) return JPEG_UNSUPPORTED_FRAME;
     if (props->frame_height == 0) return JPEG_ERR_DNL;
+    if (props->frame_width == 0) return JPEG_ERR_SOF; // T.81 requires at least one sample per line
     // The component array has room for four components.
     if (count == 0 || count > QRL_MAX_COMPONENTS) return JPEG_ERR_COMP;
     if (seg.size < 6 + 3 * static_cast<uint32_t>(count)) return JPEG_DATA_ERROR;

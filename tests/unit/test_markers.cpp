@@ -169,6 +169,13 @@ std::vector<Case> cases() {
                      JPEG_DATA_ERROR));
     c.push_back(make("sos_spectral_start_after_end", stream_with(kFrame, segment(0xDA, sos_payload({{1, 0}}, 5, 2))),
                      JPEG_DATA_ERROR));
+    c.push_back(make("frame_width_0", stream_with(segment(0xC0, sof_payload(0, 16, {{1, 0x11, 0}})), kScan),
+                     JPEG_ERR_SOF));
+    c.push_back(make("sos_repeated_selector",
+                     stream_with(kFrame, segment(0xDA, sos_payload({{1, 0x00}, {1, 0x00}, {3, 0x00}}))),
+                     JPEG_DATA_ERROR));
+    c.push_back(make("jpeg_ls_frame", stream_with(segment(0xF7, sof_payload(16, 16, {{1, 0x11, 0}})), kScan),
+                     JPEG_UNSUPPORTED_FRAME));
     c.push_back(make("sos_quant_selector_4",
                      stream_with(segment(0xC0, sof_payload(16, 16, {{1, 0x11, 4}})), segment(0xDA, sos_payload({{1, 0}}))),
                      JPEG_DATA_ERROR));

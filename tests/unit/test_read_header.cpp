@@ -420,6 +420,19 @@ TEST(ReadHeader, CallerErrors) {
     }
 }
 
+// SOI, tables for ids 0, the given frame and scan, a little data, EOI.
+Bytes stream_with_frame(const Bytes &frame, const Bytes &scan) {
+    Bytes s = marker(0xD8);
+    append(s, segment(0xDB, dqt_payload(0)));
+    append(s, segment(0xC4, simple_dht_payload(0, 0)));
+    append(s, segment(0xC4, simple_dht_payload(1, 0)));
+    append(s, frame);
+    append(s, scan);
+    s.insert(s.end(), 16, 0x00);
+    append(s, marker(0xD9));
+    return s;
+}
+
 // A progressive frame with a DC scan header; the entropy data is two bytes.
 Bytes progressive_stream(uint16_t width, uint16_t height) {
     Bytes s = marker(0xD8);
@@ -507,6 +520,102 @@ TEST(DecodeDriver, ProgressiveImageDecodedTwiceOnOneRecord) {
                                        qrl_test::Limits{4, 0.5, 0.0}));
 }
 
+// A gray baseline frame of w x h with `scans` scans of zero bits (each block
+// decodes from four 0 bits with these tables: DC 0, then EOB).
+Bytes gray_scans(uint16_t w, uint16_t h, int scans) {
+    Bytes s = marker(0xD8);
+    append(s, segment(0xDB, dqt_payload(0)));
+    append(s, segment(0xC4, simple_dht_payload(0, 0)));
+    append(s, segment(0xC4, simple_dht_payload(1, 0)));
+    append(s, segment(0xC0, sof_payload(w, h, {{1, 0x11, 0}})));
+    const size_t data = (static_cast<size_t>(w + 7) / 8) * ((h + 7) / 8) / 2 + 1;
+    for (int i = 0; i < scans; ++i) {
+        append(s, segment(0xDA, sos_payload({{1, 0x00}})));
+        s.insert(s.end(), data, 0x00);
+    }
+    append(s, marker(0xD9));
+    return s;
+}
+
+TEST(DecodeDriver, ImageModeRefusals) {
+    struct Case {
+        const char *name;
+        Bytes stream;
+        int32_t header; // mode 1
+        int32_t decode; // mode 3
+    };
+    Bytes fractional = stream_with_frame(
+        segment(0xC0, sof_payload(48, 16, {{1, 0x22, 0}, {2, 0x31, 0}, {3, 0x11, 0}})),
+        segment(0xDA, sos_payload({{1, 0x00}, {2, 0x00}, {3, 0x00}})));
+    Bytes sixteen_blocks = stream_with_frame(
+        segment(0xC0, sof_payload(16, 16, {{1, 0x22, 0}, {2, 0x22, 0}, {3, 0x22, 0}, {4, 0x22, 0}})),
+        segment(0xDA, sos_payload({{1, 0x00}, {2, 0x00}, {3, 0x00}, {4, 0x00}})));
+    const Case cases[] = {
+        // The header still reads; the output stage cannot serve the layout.
+        {"fractional_sampling", fractional, JPEG_OK, JPEG_DATA_ERROR},
+        {"sixteen_blocks_per_mcu", sixteen_blocks, JPEG_OK, JPEG_DATA_ERROR},
+        // At most 500 scans per call.
+        {"500_scans", gray_scans(64, 64, 500), JPEG_OK, JPEG_OK},
+        {"501_scans", gray_scans(64, 64, 501), JPEG_OK, JPEG_MEMORY_ERROR},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        Record rec;
+        Bytes s = c.stream;
+        EXPECT_EQ(rec.read_memory(s), c.header);
+        std::vector<uint8_t> pixels(64 * 64 * 4);
+        rec.r->image_pixels = pixels.data();
+        rec.r->image_width = 64;
+        rec.r->image_height = 64;
+        rec.r->image_color = rec.r->jpeg_channels == 1 ? COLOR_GRAY : COLOR_CMYK;
+        rec.r->image_channels = rec.r->jpeg_channels == 1 ? 1 : 4;
+        if (rec.r->jpeg_channels == 4) rec.r->jpeg_color = COLOR_CMYK; // no Adobe segment to tell
+        if (rec.r->jpeg_channels == 3) {
+            rec.r->image_color = COLOR_RGB;
+            rec.r->image_channels = 3;
+        }
+        EXPECT_EQ(rec.read_memory(s, JPEG_IO_DECODE_MEM), c.decode);
+        EXPECT_EQ(rec.r->props.current_scan, nullptr);
+    }
+}
+
+TEST(DecodeDriver, InterruptedDecodeResumesTheWholeImage) {
+    // roi holds the MCU reached after each interrupt; the caller does not
+    // clear it, and the resumed calls must still decode the whole image.
+    qrl_test::TjEncodeOptions o;
+    o.width = 40;
+    o.height = 24;
+    std::vector<uint8_t> jpeg = qrl_test::tj_encode(o);
+    ASSERT_FALSE(jpeg.empty());
+    std::vector<uint8_t> whole(40 * 24 * 3, 0), pieces(40 * 24 * 3, 0);
+    {
+        Record rec;
+        rec.r->image_pixels = whole.data();
+        rec.r->image_width = 40;
+        rec.r->image_height = 24;
+        rec.r->image_color = COLOR_RGB;
+        ASSERT_EQ(rec.read_memory(jpeg, JPEG_IO_DECODE_MEM), JPEG_OK);
+    }
+    Record rec;
+    rec.r->image_pixels = pieces.data();
+    rec.r->image_width = 40;
+    rec.r->image_height = 24;
+    rec.r->image_color = COLOR_RGB;
+    int interrupts = 0;
+    int32_t result = JPEG_INTERRUPT_OK;
+    while (result == JPEG_INTERRUPT_OK && interrupts < 100) {
+        rec.r->props.interrupt_after_mcu = 1;
+        result = rec.read_memory(jpeg, JPEG_IO_DECODE_MEM);
+        if (result == JPEG_INTERRUPT_OK) {
+            ++interrupts;
+            EXPECT_GT(rec.r->props.roi[2], 0) << "right edge of the MCU reached, in pixels";
+        }
+    }
+    EXPECT_EQ(result, JPEG_OK);
+    EXPECT_EQ(interrupts, 3 * 2 - 1);
+    EXPECT_EQ(pieces, whole);
+}
+
 TEST(DecodeDriver, ImageModeEoiBeforeAnyFrame) {
     Bytes s = marker(0xD8);
     append(s, segment(0xDB, dqt_payload(0)));
@@ -518,6 +627,41 @@ TEST(DecodeDriver, ImageModeEoiBeforeAnyFrame) {
     rec.r->image_width = 4;
     rec.r->image_height = 4;
     EXPECT_EQ(rec.read_memory(s, JPEG_IO_DECODE_MEM), JPEG_NO_IMAGE);
+}
+
+TEST(ReadHeader, TruncatedAndDamagedStreamsGiveACode) {
+    // Every prefix of a small file, and the file with each byte replaced by
+    // 0xFF or 0x00, read as a header and decoded: each read returns a code
+    // (the sanitizer builds check that nothing is touched outside the data).
+    qrl_test::TjEncodeOptions o;
+    o.width = 20;
+    o.height = 12;
+    o.flags = TJFLAG_PROGRESSIVE;
+    const std::vector<uint8_t> jpeg = qrl_test::tj_encode(o);
+    ASSERT_FALSE(jpeg.empty());
+    Record rec;
+    std::vector<uint8_t> pixels(20 * 12 * 3);
+    auto read_both = [&](std::vector<uint8_t> data) {
+        rec.r->jpeg_color = COLOR_YCBCR;
+        rec.r->jpeg_channels = 3;
+        rec.r->image_color = COLOR_RGB;
+        rec.r->image_channels = 3;
+        const int32_t header = rec.read_memory(data);
+        EXPECT_LE(header, JPEG_ROI_OK);
+        rec.r->image_pixels = pixels.data();
+        rec.r->image_width = 20;
+        rec.r->image_height = 12;
+        const int32_t decode = rec.read_memory(data, JPEG_IO_DECODE_MEM);
+        EXPECT_LE(decode, JPEG_ROI_OK);
+    };
+    for (size_t n = 1; n < jpeg.size(); ++n) read_both(std::vector<uint8_t>(jpeg.begin(), jpeg.begin() + n));
+    for (size_t i = 2; i < jpeg.size(); ++i) {
+        for (uint8_t value : {uint8_t{0xFF}, uint8_t{0x00}}) {
+            std::vector<uint8_t> damaged = jpeg;
+            damaged[i] = value;
+            read_both(damaged);
+        }
+    }
 }
 
 // ---- Corpus -----------------------------------------------------------------
