@@ -308,6 +308,10 @@ int32_t decode_scan(INPUT_SOURCE *src, SCAN_INFO *scan, JPEG_PROPERTIES *props, 
     // method when a table could not be held in the fast form.
     set_active_decode_kernels(kernels, settle_decode_method(props));
     int32_t *roi = props->roi;
+    // A negative left or top edge counts as 0 also when no region results:
+    // the output routines offset every pixel by the left and top edges.
+    if (roi[0] < 0) roi[0] = 0;
+    if (roi[1] < 0) roi[1] = 0;
     const bool region = (roi[2] != 0 && roi[2] < props->jpeg_width) ||
                         (roi[3] != 0 && roi[3] < props->jpeg_height) || roi[1] >= 1 || roi[0] >= 1;
     const int32_t mode = props->io_mode;

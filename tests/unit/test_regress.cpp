@@ -1,0 +1,1008 @@
+// Regression inputs: one or more small streams for every class of bug that
+// has hit JPEG decoders and encoders (bad tables, segments that lie about
+// their length, bad selectors and sampling factors, huge frames, scan bombs,
+// restart and truncation trouble, thumbnails and comments that do not fit,
+// region and interruption bookkeeping, kernel-set divergence, encoder
+// buffers), each with the exact result it must give. Inputs found by the
+// fuzzers live as files in tests/regress/inputs and are listed in
+// tests/regress/expected.tsv with their result.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <initializer_list>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "codec/codec.h"
+#include "support/corpus.h"
+#include "support/oracle.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+// ---- Stream building --------------------------------------------------------
+
+Bytes hex(const char *text) {
+    Bytes out;
+    int nibble = -1;
+    for (const char *p = text; *p != 0; ++p) {
+        int v = -1;
+        if (*p >= '0' && *p <= '9') v = *p - '0';
+        if (*p >= 'a' && *p <= 'f') v = *p - 'a' + 10;
+        if (*p >= 'A' && *p <= 'F') v = *p - 'A' + 10;
+        if (v < 0) continue;
+        if (nibble < 0) {
+            nibble = v;
+        } else {
+            out.push_back(static_cast<uint8_t>(nibble * 16 + v));
+            nibble = -1;
+        }
+    }
+    return out;
+}
+
+Bytes cat(std::initializer_list<Bytes> parts) {
+    Bytes out;
+    for (const Bytes &p : parts) out.insert(out.end(), p.begin(), p.end());
+    return out;
+}
+
+// One marker segment: FF code, length, payload.
+Bytes seg(uint8_t code, const Bytes &payload) {
+    const size_t length = payload.size() + 2;
+    Bytes out = {0xFF, code, static_cast<uint8_t>(length >> 8), static_cast<uint8_t>(length & 0xFF)};
+    out.insert(out.end(), payload.begin(), payload.end());
+    return out;
+}
+
+Bytes soi() { return {0xFF, 0xD8}; }
+Bytes eoi() { return {0xFF, 0xD9}; }
+
+// An 8-bit quantization table of all ones.
+Bytes dqt(uint8_t id) {
+    Bytes payload = {id};
+    payload.insert(payload.end(), 64, 1);
+    return seg(0xDB, payload);
+}
+
+// A Huffman table from code-length counts (index 0 = length 1) and symbols.
+Bytes dht(uint8_t table_class, uint8_t id, std::initializer_list<uint8_t> counts,
+          std::initializer_list<uint8_t> symbols) {
+    Bytes payload = {static_cast<uint8_t>(table_class << 4 | id)};
+    Bytes c(16, 0);
+    size_t i = 0;
+    for (uint8_t n : counts) c[i++] = n;
+    payload.insert(payload.end(), c.begin(), c.end());
+    payload.insert(payload.end(), symbols);
+    return seg(0xC4, payload);
+}
+
+// The smallest useful tables: DC has one code "0" for category 0, AC one
+// code "0" for EOB, so every block costs two zero bits.
+Bytes minimal_tables(uint8_t id = 0) { return cat({dht(0, id, {1}, {0x00}), dht(1, id, {1}, {0x00})}); }
+
+struct Comp {
+    uint8_t id;
+    uint8_t hv;
+    uint8_t tq;
+};
+
+Bytes sof(uint8_t code, uint16_t width, uint16_t height, std::initializer_list<Comp> comps) {
+    Bytes payload = {8, static_cast<uint8_t>(height >> 8), static_cast<uint8_t>(height & 0xFF),
+                     static_cast<uint8_t>(width >> 8), static_cast<uint8_t>(width & 0xFF),
+                     static_cast<uint8_t>(comps.size())};
+    for (const Comp &c : comps) payload.insert(payload.end(), {c.id, c.hv, c.tq});
+    return seg(code, payload);
+}
+
+struct ScanComp {
+    uint8_t id;
+    uint8_t tables; // Td << 4 | Ta
+};
+
+Bytes sos(std::initializer_list<ScanComp> comps, uint8_t ss = 0, uint8_t se = 63, uint8_t ahal = 0) {
+    Bytes payload = {static_cast<uint8_t>(comps.size())};
+    for (const ScanComp &c : comps) payload.insert(payload.end(), {c.id, c.tables});
+    payload.insert(payload.end(), {ss, se, ahal});
+    return seg(0xDA, payload);
+}
+
+// Entropy data of `blocks` blocks of the minimal tables: all zero bits,
+// padded with ones.
+Bytes zero_blocks(int64_t blocks) {
+    const int64_t bits = blocks * 2;
+    Bytes out(static_cast<size_t>(bits / 8), 0x00);
+    if (bits % 8 != 0) out.push_back(static_cast<uint8_t>(0xFF >> (bits % 8)));
+    return out;
+}
+
+int64_t gray_blocks(int w, int h) { return static_cast<int64_t>((w + 7) / 8) * ((h + 7) / 8); }
+
+// A complete baseline gray image of flat blocks.
+Bytes gray_baseline(uint16_t w, uint16_t h, uint8_t tq = 0) {
+    return cat({soi(), dqt(0), sof(0xC0, w, h, {{1, 0x11, tq}}), minimal_tables(), sos({{1, 0x00}}),
+                zero_blocks(gray_blocks(w, h)), eoi()});
+}
+
+
+// Differences between two pixel buffers: "equal", or the count and the
+// largest difference, so that a failure message stays short.
+std::string pixel_diff(const Bytes &a, const Bytes &b) {
+    if (a.size() != b.size()) return "sizes differ: " + std::to_string(a.size()) + " and " + std::to_string(b.size());
+    size_t count = 0;
+    int largest = 0;
+    size_t first = 0;
+    for (size_t i = 0; i < a.size(); ++i) {
+        const int d = std::abs(static_cast<int>(a[i]) - static_cast<int>(b[i]));
+        if (d == 0) continue;
+        if (count == 0) first = i;
+        ++count;
+        if (d > largest) largest = d;
+    }
+    if (count == 0) return "equal";
+    return std::to_string(count) + " bytes differ (largest by " + std::to_string(largest) + ", first at " +
+           std::to_string(first) + ")";
+}
+
+// Largest difference between two buffers of the same size; -1 when the sizes
+// differ. The SIMD kernel sets may differ from the portable ones by a few
+// levels (truncating multiplies in the transforms, the rounding of two chroma
+// terms in the colour converters).
+int max_difference(const Bytes &a, const Bytes &b) {
+    if (a.size() != b.size()) return -1;
+    int largest = 0;
+    for (size_t i = 0; i < a.size(); ++i)
+        largest = std::max(largest, std::abs(static_cast<int>(a[i]) - static_cast<int>(b[i])));
+    return largest;
+}
+constexpr int kKernelSetTolerance = 4;
+
+// ---- Running ------------------------------------------------------------------
+
+struct Outcome {
+    int32_t header = 0;
+    int32_t code = 0;
+    int32_t jpeg_width = 0;
+    int32_t jpeg_height = 0;
+    int32_t thumbnail_width = 0;
+    int32_t thumbnail_height = 0;
+    int32_t comment_size = 0;
+    int32_t width = 0; // output buffer geometry
+    int32_t height = 0;
+    int32_t channels = 0;
+    int64_t calls = 0;
+    Bytes pixels;
+};
+
+struct RunOptions {
+    int32_t mode = JPEG_IO_DECODE_MEM;
+    int32_t cpu_class = -1;         // QUORREL_USECPU, -1 = leave as it is
+    int32_t dct_method = 1;
+    int32_t out_width = 0;          // 0: the frame's width (clipped to 1024)
+    int32_t out_height = 0;
+    int32_t roi[4] = {0, 0, 0, 0};
+    bool interrupt = false;
+    uint8_t fill = 0xA5;            // pattern the pixel buffer starts with
+    uint8_t *comment = nullptr;
+    uint16_t comment_capacity = 0;
+    std::string file;               // file modes: the stream's path
+};
+
+class UsecpuScope {
+public:
+    explicit UsecpuScope(int32_t cpu_class) {
+        const char *old = std::getenv("QUORREL_USECPU");
+        had_ = old != nullptr;
+        if (had_) old_ = old;
+        if (cpu_class >= 0) setenv("QUORREL_USECPU", std::to_string(cpu_class).c_str(), 1);
+    }
+    ~UsecpuScope() {
+        if (had_)
+            setenv("QUORREL_USECPU", old_.c_str(), 1);
+        else
+            unsetenv("QUORREL_USECPU");
+    }
+
+private:
+    bool had_ = false;
+    std::string old_;
+};
+
+bool is_header_only(int32_t mode) { return mode == 0 || mode == 1 || mode == 4 || mode == 5; }
+
+// Header read, then (image modes) the decode into an exactly sized buffer.
+Outcome run(const Bytes &stream, const RunOptions &o = RunOptions{}) {
+    UsecpuScope cpu(o.cpu_class);
+    Outcome out;
+    JPEG_CODEC_RECORD record;
+    std::memset(&record, 0, sizeof record);
+    EXPECT_EQ(codec_init(&record), JPEG_OK);
+    record.props.dct_method = o.dct_method;
+    Bytes exact(stream); // its own heap block: a read past the end is caught
+    record.jpeg_buffer = exact.data();
+    record.jpeg_buffer_size = static_cast<int32_t>(exact.size());
+    record.jpeg_file_name = o.file.empty() ? nullptr : o.file.c_str();
+    record.props.jpeg_comment = o.comment;
+    record.props.jpeg_comment_size = o.comment_capacity;
+    const bool file = (o.mode & 1) == 0;
+    const bool thumbnail = o.mode == 20 || o.mode == 21;
+    if (is_header_only(o.mode)) {
+        out.header = out.code = codec_read(&record, o.mode);
+    } else {
+        out.header = codec_read(&record, thumbnail ? o.mode : (file ? 0 : 1));
+        out.code = out.header;
+        if (out.header == JPEG_OK || thumbnail) {
+            int32_t w = o.out_width > 0 ? o.out_width : std::min(record.jpeg_width, 1024);
+            int32_t h = o.out_height > 0 ? o.out_height : std::min(record.jpeg_height, 1024);
+            if (w <= 0) w = 1;
+            if (h <= 0) h = 1;
+            const bool gray = record.jpeg_color == COLOR_GRAY;
+            const bool cmyk = record.jpeg_color == COLOR_CMYK || record.jpeg_color == COLOR_YCCK;
+            out.channels = gray ? 1 : (cmyk ? 4 : 3);
+            if (thumbnail) out.channels = 3;
+            out.width = w;
+            out.height = h;
+            out.pixels.assign(static_cast<size_t>(w) * h * out.channels, o.fill);
+            record.image_pixels = out.pixels.data();
+            record.image_width = w;
+            record.image_height = h;
+            record.image_channels = out.channels;
+            record.image_color = thumbnail ? COLOR_RGB : (gray ? COLOR_GRAY : (cmyk ? COLOR_CMYK : COLOR_RGB));
+            std::memcpy(record.props.roi, o.roi, sizeof o.roi);
+            if (thumbnail) {
+                out.code = codec_read(&record, o.mode);
+            } else {
+                const int64_t cap = 1000000;
+                do {
+                    record.props.interrupt_after_mcu = o.interrupt ? 1 : 0;
+                    out.code = codec_read(&record, o.mode);
+                    ++out.calls;
+                } while (out.code == JPEG_INTERRUPT_OK && out.calls < cap);
+            }
+        }
+    }
+    out.jpeg_width = record.jpeg_width;
+    out.jpeg_height = record.jpeg_height;
+    out.thumbnail_width = record.thumbnail_width;
+    out.thumbnail_height = record.thumbnail_height;
+    out.comment_size = record.props.jpeg_comment_size;
+    EXPECT_EQ(codec_free(&record), JPEG_OK);
+    return out;
+}
+
+std::string temp_path(const std::string &name) {
+    return std::string(QRL_BINARY_DIR) + "/regress-" + name + ".jpg";
+}
+
+std::string write_temp(const std::string &name, const Bytes &bytes) {
+    const std::string path = temp_path(name);
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char *>(bytes.data()),
+                                                static_cast<std::streamsize>(bytes.size()));
+    return path;
+}
+
+// ---- Availability of features that land one by one ----------------------------
+
+Bytes small_progressive() {
+    qrl_test::LibjpegEncodeOptions o;
+    o.width = 32;
+    o.height = 24;
+    o.progressive = true;
+    return qrl_test::libjpeg_encode(o);
+}
+
+bool progressive_available() {
+    static const int state = [] {
+        const Outcome out = run(small_progressive());
+        return out.code == JPEG_NOT_SUPPORTED ? 0 : 1;
+    }();
+    return state == 1;
+}
+
+bool encoder_available() {
+    static const int state = [] {
+        JPEG_CODEC_RECORD record;
+        std::memset(&record, 0, sizeof record);
+        if (codec_init(&record) != JPEG_OK) return 0;
+        Bytes pixels(8 * 8 * 3, 128);
+        Bytes out(4096);
+        record.image_pixels = pixels.data();
+        record.image_width = 8;
+        record.image_height = 8;
+        record.image_color = COLOR_RGB;
+        record.jpeg_width = 8;
+        record.jpeg_height = 8;
+        record.jpeg_subsampling = SUBSAMPLING_NONE;
+        record.jpeg_buffer = out.data();
+        record.jpeg_buffer_size = static_cast<int32_t>(out.size());
+        const int32_t code = codec_write(&record, JPEG_IO_ENCODE_MEM);
+        (void)codec_free(&record);
+        return code == JPEG_NOT_SUPPORTED ? 0 : 1;
+    }();
+    return state == 1;
+}
+
+#define REQUIRE_PROGRESSIVE()                                                                       \
+    do {                                                                                            \
+        if (!progressive_available()) {                                                             \
+            GTEST_SKIP() << "progressive scan decoding has not landed (a progressive stream gives " \
+                            "JPEG_NOT_SUPPORTED)";                                                  \
+        }                                                                                           \
+    } while (0)
+#define REQUIRE_ENCODER()                                                                          \
+    do {                                                                                           \
+        if (!encoder_available()) {                                                                \
+            GTEST_SKIP() << "the encoder has not landed (codec_write gives JPEG_NOT_SUPPORTED)";   \
+        }                                                                                          \
+    } while (0)
+
+// ---- The table of header-level cases -----------------------------------------------
+
+struct Case {
+    const char *name;
+    int bug_class;
+    std::function<Bytes()> build;
+    int32_t mode;
+    int32_t expected;
+    bool needs_progressive;
+};
+
+// Cases whose fault is known and reported to the owner of the code but not
+// fixed yet (finding number of the team's findings list). They are skipped
+// with that reason until the fix lands; the entry is then removed.
+struct OpenFinding {
+    const char *name;
+    const char *reason;
+};
+const OpenFinding kOpenFindings[] = {
+    {"UninitialisedCoefficientsNeverReachTheOutput",
+     "F6: an image whose components never got a DC scan writes no pixels yet"},
+};
+
+const char *open_finding(const std::string &name) {
+    if (std::getenv("QRL_REGRESS_ALL")) return nullptr;
+    for (const OpenFinding &f : kOpenFindings)
+        if (name == f.name) return f.reason;
+    return nullptr;
+}
+
+#define SKIP_IF_OPEN_FINDING(name)                                  \
+    do {                                                            \
+        if (const char *reason_ = open_finding(name)) {             \
+            GTEST_SKIP() << "known, not fixed yet: " << reason_;    \
+        }                                                           \
+    } while (0)
+
+// 258 symbols: three codes of length 15 and 255 of length 16 fit the code
+// space, so only the symbol count refuses them.
+Bytes dht_258_symbols() {
+    Bytes payload = {0x10};
+    Bytes counts(16, 0);
+    counts[14] = 3;
+    counts[15] = 255;
+    payload.insert(payload.end(), counts.begin(), counts.end());
+    for (int i = 0; i < 258; ++i) payload.push_back(static_cast<uint8_t>(i));
+    return cat({soi(), seg(0xC4, payload), eoi()});
+}
+
+// A tiny progressive gray frame with one scan header given as hex.
+Bytes progressive_gray_scan(const char *scan_tail) {
+    return cat({soi(), dqt(0), sof(0xC2, 16, 16, {{1, 0x11, 0}}), minimal_tables(),
+                hex(scan_tail), zero_blocks(4), eoi()});
+}
+
+Bytes progressive_color_scan(uint8_t ss, uint8_t se, uint8_t ahal) {
+    return cat({soi(), dqt(0), sof(0xC2, 16, 16, {{1, 0x11, 0}, {2, 0x11, 0}, {3, 0x11, 0}}),
+                minimal_tables(), sos({{1, 0x00}, {2, 0x00}, {3, 0x00}}, ss, se, ahal), zero_blocks(12),
+                eoi()});
+}
+
+// Scan bomb: a frame followed by `scans` scans.
+Bytes scan_bomb(bool progressive, int scans) {
+    Bytes out = cat({soi(), dqt(0), sof(progressive ? 0xC2 : 0xC0, 64, 64, {{1, 0x11, 0}}),
+                     minimal_tables()});
+    if (progressive) {
+        const Bytes dc = cat({sos({{1, 0x00}}, 0, 0, 0), zero_blocks(64)});
+        out.insert(out.end(), dc.begin(), dc.end());
+    }
+    // Each AC scan: 64 blocks of one EOB bit pair. (In a progressive AC
+    // scan a block costs one EOB code.)
+    const Bytes scan = progressive ? cat({sos({{1, 0x00}}, 1, 1, 0), zero_blocks(32)})
+                                   : cat({sos({{1, 0x00}}), zero_blocks(64)});
+    for (int i = 0; i < scans; ++i) out.insert(out.end(), scan.begin(), scan.end());
+    const Bytes end = eoi();
+    out.insert(out.end(), end.begin(), end.end());
+    return out;
+}
+
+const Case kCases[] = {
+    // 1: Huffman counts over-fill the code space or exceed 257 symbols.
+    {"dht_three_codes_of_length_1", 1,
+     [] { return cat({soi(), hex("FF C4 00 16 00 03 000000000000000000000000000000 00 01 02"), eoi()}); },
+     JPEG_IO_READ_HEADER_MEM, JPEG_BAD_HUFFMAN_TABLE, false},
+    {"dht_258_symbols", 1, dht_258_symbols, JPEG_IO_READ_HEADER_MEM, JPEG_BAD_HUFFMAN_TABLE, false},
+    {"dht_over_full_tables_only", 1,
+     [] { return cat({soi(), hex("FF C4 00 16 00 03 000000000000000000000000000000 00 01 02"), eoi()}); },
+     JPEG_IO_READ_TABLES_MEM, JPEG_BAD_HUFFMAN_TABLE, false},
+    // 2: segment content longer than its length; length below 2.
+    {"sof0_without_component_bytes", 2, [] { return hex("FF D8 FF C0 00 08 08 00 10 00 10 03"); },
+     JPEG_IO_READ_HEADER_MEM, JPEG_DATA_ERROR, false},
+    {"dqt_table_cut_short", 2, [] { return hex("FF D8 FF DB 00 03 00"); }, JPEG_IO_READ_HEADER_MEM,
+     JPEG_DATA_ERROR, false},
+    {"dht_length_zero", 2, [] { return hex("FF D8 FF C4 00 00"); }, JPEG_IO_READ_HEADER_MEM, JPEG_DATA_ERROR,
+     false},
+    {"dht_values_cut_short", 2,
+     [] { return cat({soi(), hex("FF C4 00 14 00 03 000000000000000000000000000000 00"), eoi()}); },
+     JPEG_IO_READ_HEADER_MEM, JPEG_DATA_ERROR, false},
+    {"dqt_past_the_data", 2, [] { return hex("FF D8 FF DB 00 43 00 01 01 01 01"); }, JPEG_IO_READ_HEADER_MEM,
+     JPEG_DATA_ERROR, false},
+    {"sos_length_one", 2,
+     [] { return cat({soi(), dqt(0), sof(0xC0, 8, 8, {{1, 0x11, 0}}), minimal_tables(), hex("FF DA 00 01")}); },
+     JPEG_IO_READ_HEADER_MEM, JPEG_DATA_ERROR, false},
+    {"sos_component_list_missing", 2,
+     [] { return cat({soi(), dqt(0), sof(0xC0, 8, 8, {{1, 0x11, 0}}), minimal_tables(), hex("FF DA 00 04 01 01"), eoi()}); },
+     JPEG_IO_READ_HEADER_MEM, JPEG_DATA_ERROR, false},
+    // 3: quantization selector above 3 or never defined.
+    {"sof_tq_5", 3, [] { return gray_baseline(16, 16, 5); }, JPEG_IO_DECODE_MEM, JPEG_DATA_ERROR, false},
+    {"sof_tq_undefined_table", 3, [] { return gray_baseline(16, 16, 1); }, JPEG_IO_DECODE_MEM, JPEG_OK, false},
+    // 4: DC/AC selector above 3 or undefined.
+    {"sos_selectors_15", 4,
+     [] {
+         return cat({soi(), dqt(0), sof(0xC0, 8, 8, {{1, 0x11, 0}}), minimal_tables(),
+                     hex("FF DA 00 08 01 01 FF 00 3F 00"), zero_blocks(1), eoi()});
+     },
+     JPEG_IO_DECODE_MEM, JPEG_DATA_ERROR, false},
+    {"sos_undefined_tables", 4,
+     [] {
+         return cat({soi(), dqt(0), sof(0xC0, 8, 8, {{1, 0x11, 0}}), minimal_tables(), sos({{1, 0x33}}),
+                     zero_blocks(1), eoi()});
+     },
+     JPEG_IO_DECODE_MEM, JPEG_OK, false},
+    // 5: too many components, Ns 0, repeated selectors.
+    {"sof_five_components", 5,
+     [] {
+         return cat({soi(), dqt(0),
+                     sof(0xC0, 8, 8, {{1, 0x11, 0}, {2, 0x11, 0}, {3, 0x11, 0}, {4, 0x11, 0}, {5, 0x11, 0}}), eoi()});
+     },
+     JPEG_IO_READ_HEADER_MEM, JPEG_ERR_COMP, false},
+    {"sos_no_components", 5,
+     [] { return cat({soi(), dqt(0), sof(0xC0, 8, 8, {{1, 0x11, 0}}), minimal_tables(), hex("FF DA 00 06 00 00 3F 00"), eoi()}); },
+     JPEG_IO_READ_HEADER_MEM, JPEG_DATA_ERROR, false},
+    {"sos_repeated_selector", 5,
+     [] {
+         return cat({soi(), dqt(0), sof(0xC0, 8, 8, {{1, 0x11, 0}, {2, 0x11, 0}, {3, 0x11, 0}}), minimal_tables(),
+                     sos({{1, 0x00}, {1, 0x00}, {3, 0x00}}), zero_blocks(3), eoi()});
+     },
+     JPEG_IO_DECODE_MEM, JPEG_DATA_ERROR, false},
+    // 6: sampling factor 0, above 4, more than 10 blocks per MCU.
+    {"sampling_factor_zero", 6,
+     [] { return cat({soi(), dqt(0), sof(0xC0, 8, 8, {{1, 0x00, 0}}), minimal_tables(), sos({{1, 0x00}}), zero_blocks(1), eoi()}); },
+     JPEG_IO_DECODE_MEM, JPEG_DATA_ERROR, false},
+    {"sampling_factor_five", 6,
+     [] { return cat({soi(), dqt(0), sof(0xC0, 8, 8, {{1, 0x51, 0}}), eoi()}); },
+     JPEG_IO_READ_HEADER_MEM, JPEG_DATA_ERROR, false},
+    {"sampling_22_31_11", 6,
+     [] {
+         return cat({soi(), dqt(0), sof(0xC0, 48, 16, {{1, 0x22, 0}, {2, 0x31, 0}, {3, 0x11, 0}}), minimal_tables(),
+                     sos({{1, 0x00}, {2, 0x00}, {3, 0x00}}), zero_blocks(8 * 2), eoi()});
+     },
+     JPEG_IO_DECODE_MEM, JPEG_DATA_ERROR, false},
+    {"sampling_four_components_22", 6,
+     [] {
+         // Adobe segment, transform 0: a CMYK frame, decoded to CMYK.
+         return cat({soi(), seg(0xEE, hex("41 64 6F 62 65 00 64 00 00 00 00 00")), dqt(0),
+                     sof(0xC0, 16, 16, {{1, 0x22, 0}, {2, 0x22, 0}, {3, 0x22, 0}, {4, 0x22, 0}}),
+                     minimal_tables(), sos({{1, 0x00}, {2, 0x00}, {3, 0x00}, {4, 0x00}}), zero_blocks(16), eoi()});
+     },
+     JPEG_IO_DECODE_MEM, JPEG_DATA_ERROR, false},
+    // 7 and 15: huge frames refused before allocating; width 0.
+    {"sof2_65535_square_dc_scan", 7,
+     [] {
+         return cat({soi(), dqt(0), sof(0xC2, 65535, 65535, {{1, 0x11, 0}, {2, 0x11, 0}, {3, 0x11, 0}}),
+                     minimal_tables(), sos({{1, 0x00}, {2, 0x00}, {3, 0x00}}, 0, 0, 0), zero_blocks(64), eoi()});
+     },
+     JPEG_IO_DECODE_MEM, JPEG_MEMORY_ERROR, false},
+    {"sof0_width_zero", 7,
+     [] { return cat({soi(), dqt(0), sof(0xC0, 0, 8, {{1, 0x11, 0}}), minimal_tables(), sos({{1, 0x00}}), zero_blocks(1), eoi()}); },
+     JPEG_IO_READ_HEADER_MEM, JPEG_ERR_SOF, false},
+    {"bomb_sof2_65535_square", 15,
+     [] {
+         return cat({soi(), dqt(0), sof(0xC2, 65535, 65535, {{1, 0x22, 0}, {2, 0x11, 0}, {3, 0x11, 0}}),
+                     minimal_tables(), sos({{1, 0x00}, {2, 0x00}, {3, 0x00}}, 0, 0, 0), zero_blocks(64), eoi()});
+     },
+     JPEG_IO_DECODE_HALF_MEM, JPEG_MEMORY_ERROR, false},
+    // 8: progressive parameters out of range.
+    {"progressive_se_255", 8, [] { return progressive_gray_scan("FF DA 00 08 01 01 00 01 FF 00"); },
+     JPEG_IO_DECODE_MEM, JPEG_DATA_ERROR, false},
+    {"progressive_ss_above_se", 8, [] { return progressive_gray_scan("FF DA 00 08 01 01 00 05 02 00"); },
+     JPEG_IO_DECODE_MEM, JPEG_DATA_ERROR, false},
+    {"progressive_ss_0_se_5", 8, [] { return progressive_gray_scan("FF DA 00 08 01 01 00 00 05 00"); },
+     JPEG_IO_DECODE_MEM, JPEG_DATA_ERROR, true},
+    {"progressive_ac_several_components", 8, [] { return progressive_color_scan(1, 5, 0); }, JPEG_IO_DECODE_MEM,
+     JPEG_DATA_ERROR, true},
+    {"progressive_al_14", 8, [] { return progressive_gray_scan("FF DA 00 08 01 01 00 00 00 0E"); },
+     JPEG_IO_DECODE_MEM, JPEG_DATA_ERROR, true},
+    {"progressive_ah_14", 8, [] { return progressive_gray_scan("FF DA 00 08 01 01 00 01 05 E0"); },
+     JPEG_IO_DECODE_MEM, JPEG_DATA_ERROR, true},
+    // 10 and 15: scan bombs end with the scan limit's code.
+    {"scan_bomb_baseline_10000", 10, [] { return scan_bomb(false, 10000); }, JPEG_IO_DECODE_MEM,
+     JPEG_MEMORY_ERROR, false},
+    {"scan_bomb_progressive_10000", 10, [] { return scan_bomb(true, 10000); }, JPEG_IO_DECODE_MEM,
+     JPEG_MEMORY_ERROR, true},
+    {"bomb_500_scans_at_the_limit", 15, [] { return scan_bomb(false, 500); }, JPEG_IO_DECODE_MEM, JPEG_OK, false},
+    {"bomb_501_scans_past_the_limit", 15, [] { return scan_bomb(false, 501); }, JPEG_IO_DECODE_MEM,
+     JPEG_MEMORY_ERROR, false},
+    // 11: restart markers missing or replaced (16 x 8 gray: two MCUs, DRI 1).
+    {"dri_1_without_rst", 11,
+     [] {
+         return cat({soi(), dqt(0), sof(0xC0, 24, 8, {{1, 0x11, 0}}), minimal_tables(), hex("FF DD 00 04 00 01"),
+                     sos({{1, 0x00}}), zero_blocks(3), eoi()});
+     },
+     JPEG_IO_DECODE_MEM, JPEG_MEMORY_ERROR, false},
+    {"eoi_where_rst0_is_due", 11,
+     [] {
+         return cat({soi(), dqt(0), sof(0xC0, 16, 8, {{1, 0x11, 0}}), minimal_tables(), hex("FF DD 00 04 00 01"),
+                     sos({{1, 0x00}}), zero_blocks(1), eoi(), zero_blocks(1), eoi()});
+     },
+     JPEG_IO_DECODE_MEM, JPEG_OK, false},
+    // 16: thumbnails larger than the caller's image are not written.
+    // 17: a comment into a buffer of capacity 0.
+    // 18: a second frame header after the buffers were sized.
+    {"second_sof0_larger", 18,
+     [] {
+         return cat({soi(), dqt(0), sof(0xC0, 16, 16, {{1, 0x11, 0}}), minimal_tables(), sos({{1, 0x00}}),
+                     zero_blocks(4), sof(0xC0, 4096, 4096, {{1, 0x11, 0}}), sos({{1, 0x00}}), zero_blocks(64), eoi()});
+     },
+     JPEG_IO_DECODE_MEM, JPEG_OK, false},
+};
+
+void PrintTo(const Case &c, std::ostream *os) { *os << c.name; }
+
+class RegressTable : public ::testing::TestWithParam<Case> {};
+
+TEST_P(RegressTable, GivesTheExpectedCode) {
+    const Case &c = GetParam();
+    if (c.needs_progressive) {
+        REQUIRE_PROGRESSIVE();
+    }
+    if (const char *dump = std::getenv("QRL_REGRESS_DUMP")) {
+        // Writes the input as a seed file (for the fuzz targets' replay).
+        const Bytes bytes = c.build();
+        std::ofstream(std::string(dump) + "/class" + std::to_string(c.bug_class) + "-" + c.name + ".jpg",
+                      std::ios::binary)
+            .write(reinterpret_cast<const char *>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    }
+    SKIP_IF_OPEN_FINDING(c.name);
+    RunOptions o;
+    o.mode = c.mode;
+    o.out_width = 16; // the decoder clips to the caller's image
+    o.out_height = 16;
+    const Outcome out = run(c.build(), o);
+    EXPECT_EQ(out.code, c.expected) << c.name << " (class " << c.bug_class << "): " << codec_error_text(out.code);
+    EXPECT_NE(out.code, JPEG_EXCEPTION_DETECTED);
+}
+
+INSTANTIATE_TEST_SUITE_P(Classes, RegressTable, ::testing::ValuesIn(kCases),
+                         [](const ::testing::TestParamInfo<Case> &param) { return std::string(param.param.name); });
+
+// ---- Cases that check more than the code -----------------------------------------------
+
+// 3: an undefined quantization table behaves as the zeroed store: flat gray.
+TEST(Regress, UndefinedQuantTableGivesFlatGray) {
+    RunOptions o;
+    const Outcome out = run(gray_baseline(16, 16, 1), o);
+    ASSERT_EQ(out.code, JPEG_OK);
+    for (uint8_t v : out.pixels) ASSERT_EQ(v, 128);
+}
+
+// 9: AC runs that go past coefficient 63 land on coefficient 63, in every
+// kernel set (equal within the documented SIMD differences). AC table: ZRL (F0), run 11 size 1 (B1), run 15 size 1 (F1),
+// EOB (00), all with 3-bit codes 000, 001, 010, 011.
+Bytes ac_run_image(const Bytes &bits) {
+    return cat({soi(), dqt(0), sof(0xC0, 8, 8, {{1, 0x11, 0}}), dht(0, 0, {1}, {0x00}),
+                dht(1, 0, {0, 0, 4}, {0xF0, 0xB1, 0xF1, 0x00}), sos({{1, 0x00}}), bits, eoi()});
+}
+
+TEST(Regress, AcRunPastTheBlockIsHarmlessInEveryKernelSet) {
+    // DC "0"; ZRL x3 "000 000 000"; run 11 size 1 "001" + bit 1; EOB "011".
+    //   0 000 000 000 001 1 011 -> 0000 0000 0000 1101 1 + pad
+    const Bytes issue_case = ac_run_image(hex("00 0D BF"));
+    // DC "0"; ZRL x4 then run 15 size 1: k reaches 64 + 15, past the block.
+    //   0 000 000 000 000 010 1 011 -> 0000 0000 0000 0010 1011 + pad
+    const Bytes past_case = ac_run_image(hex("00 02 BF"));
+    for (const Bytes *stream : {&issue_case, &past_case}) {
+        Outcome reference;
+        bool first = true;
+        for (int32_t cpu : {0, 3, 4, 5, 6}) {
+            RunOptions o;
+            o.cpu_class = cpu;
+            const Outcome out = run(*stream, o);
+            EXPECT_NE(out.code, JPEG_EXCEPTION_DETECTED) << "class " << cpu;
+            if (first) {
+                reference = out;
+                first = false;
+                continue;
+            }
+            EXPECT_EQ(out.code, reference.code) << "class " << cpu;
+            const int d = max_difference(out.pixels, reference.pixels);
+            EXPECT_TRUE(d >= 0 && d <= kKernelSetTolerance) << "class " << cpu << ": " << pixel_diff(out.pixels, reference.pixels);
+        }
+    }
+}
+
+// 10: the scan bomb ends in bounded time and in every mode with the same code.
+TEST(Regress, ScanBombRefusedInEveryMode) {
+    SKIP_IF_OPEN_FINDING("ScanBombRefusedInEveryMode");
+    const Bytes bomb = scan_bomb(false, 10000);
+    const std::string path = write_temp("scan-bomb", bomb);
+    for (int32_t mode : {2, 3, 6, 7, 14, 15, 19}) {
+        RunOptions o;
+        o.mode = mode;
+        o.file = path;
+        o.out_width = 64;
+        o.out_height = 64;
+        EXPECT_EQ(run(bomb, o).code, JPEG_MEMORY_ERROR) << "mode " << mode;
+    }
+    std::remove(path.c_str());
+}
+
+// 12: every prefix of a small baseline and a small progressive file gives a
+// defined code or image and reads nothing past jpeg_buffer_size (the stream
+// copy is an exact heap block).
+void check_prefixes(const Bytes &full) {
+    ASSERT_FALSE(full.empty());
+    for (size_t n = 1; n <= full.size(); ++n) {
+        const Bytes prefix(full.begin(), full.begin() + static_cast<std::ptrdiff_t>(n));
+        RunOptions o;
+        o.out_width = 32;
+        o.out_height = 24;
+        const Outcome out = run(prefix, o);
+        ASSERT_NE(out.code, JPEG_EXCEPTION_DETECTED) << "prefix of " << n << " bytes";
+        ASSERT_LE(out.code, JPEG_ROI_OK) << "prefix of " << n << " bytes";
+        if (n == full.size()) {
+            EXPECT_EQ(out.code, JPEG_OK);
+        }
+    }
+    // The last byte 0xFF inside entropy data.
+    Bytes cut(full.begin(), full.end() - 2);
+    cut.push_back(0xFF);
+    EXPECT_NE(run(cut).code, JPEG_EXCEPTION_DETECTED);
+}
+
+TEST(Regress, EveryPrefixOfABaselineFile) {
+    qrl_test::LibjpegEncodeOptions e;
+    e.width = 32;
+    e.height = 24;
+    e.quality = 60;
+    check_prefixes(qrl_test::libjpeg_encode(e));
+}
+
+TEST(Regress, EveryPrefixOfAProgressiveFile) {
+    REQUIRE_PROGRESSIVE();
+    check_prefixes(small_progressive());
+}
+
+TEST(Regress, EmptyAndTinyInputs) {
+    for (const char *text : {"", "FF", "FF D8", "FF D8 FF", "FF D8 FF FF FF", "FF D9", "00"}) {
+        const Bytes bytes = hex(text);
+        JPEG_CODEC_RECORD record;
+        std::memset(&record, 0, sizeof record);
+        ASSERT_EQ(codec_init(&record), JPEG_OK);
+        Bytes exact(bytes);
+        uint8_t dummy = 0;
+        record.jpeg_buffer = exact.empty() ? &dummy : exact.data();
+        record.jpeg_buffer_size = static_cast<int32_t>(exact.size());
+        const int32_t code = codec_read(&record, JPEG_IO_READ_HEADER_MEM);
+        EXPECT_LT(code, 0) << "'" << text << "'";
+        EXPECT_NE(code, JPEG_EXCEPTION_DETECTED) << "'" << text << "'";
+        EXPECT_EQ(codec_free(&record), JPEG_OK);
+    }
+}
+
+// A negative jpeg_buffer_size passes validation but must not let the source
+// read outside the buffer.
+TEST(Regress, NegativeBufferSize) {
+    const Bytes stream = gray_baseline(8, 8);
+    JPEG_CODEC_RECORD record;
+    std::memset(&record, 0, sizeof record);
+    ASSERT_EQ(codec_init(&record), JPEG_OK);
+    Bytes exact(stream);
+    record.jpeg_buffer = exact.data();
+    record.jpeg_buffer_size = -1;
+    const int32_t code = codec_read(&record, JPEG_IO_READ_HEADER_MEM);
+    EXPECT_LT(code, 0);
+    EXPECT_NE(code, JPEG_EXCEPTION_DETECTED);
+    EXPECT_EQ(codec_free(&record), JPEG_OK);
+}
+
+// 13: a marker inside the entropy data gives the same result from a file and
+// from memory.
+TEST(Regress, MarkerInsideEntropyDataSameFromFileAndMemory) {
+    qrl_test::LibjpegEncodeOptions e;
+    e.width = 64;
+    e.height = 16;
+    e.quality = 80;
+    Bytes stream = qrl_test::libjpeg_encode(e);
+    ASSERT_FALSE(stream.empty());
+    // The entropy data starts after the SOS segment; put FF D9 three quarters
+    // of the way into it (MCU 3 of 4).
+    size_t sos_at = 0;
+    for (size_t i = 0; i + 1 < stream.size(); ++i)
+        if (stream[i] == 0xFF && stream[i + 1] == 0xDA) sos_at = i;
+    ASSERT_GT(sos_at, 0u);
+    const size_t data_at = sos_at + 2 + (static_cast<size_t>(stream[sos_at + 2]) << 8 | stream[sos_at + 3]);
+    const size_t insert_at = data_at + (stream.size() - 2 - data_at) * 3 / 4;
+    stream.insert(stream.begin() + static_cast<std::ptrdiff_t>(insert_at), {0xFF, 0xD9});
+    const std::string path = write_temp("marker-inside", stream);
+    RunOptions mem;
+    RunOptions file;
+    file.mode = JPEG_IO_DECODE_FILE;
+    file.file = path;
+    const Outcome a = run(stream, mem);
+    const Outcome b = run(stream, file);
+    EXPECT_NE(a.code, JPEG_EXCEPTION_DETECTED);
+    EXPECT_EQ(a.code, b.code);
+    EXPECT_EQ(pixel_diff(a.pixels, b.pixels), "equal");
+    std::remove(path.c_str());
+}
+
+// 14: an AC scan of component 1 before any DC scan, then the DC scan of
+// component 0, then EOI: every output byte is defined (two different buffer
+// fills give the same picture).
+TEST(Regress, UninitialisedCoefficientsNeverReachTheOutput) {
+    SKIP_IF_OPEN_FINDING("UninitialisedCoefficientsNeverReachTheOutput");
+    REQUIRE_PROGRESSIVE();
+    const Bytes stream = cat({soi(), dqt(0), sof(0xC2, 16, 16, {{1, 0x11, 0}, {2, 0x11, 0}, {3, 0x11, 0}}),
+                              minimal_tables(), sos({{2, 0x00}}, 1, 63, 0), zero_blocks(4),
+                              sos({{1, 0x00}}, 0, 0, 0), zero_blocks(4), eoi()});
+    RunOptions a;
+    a.fill = 0x00;
+    RunOptions b;
+    b.fill = 0xFF;
+    const Outcome x = run(stream, a);
+    const Outcome y = run(stream, b);
+    EXPECT_EQ(x.code, JPEG_OK);
+    EXPECT_EQ(y.code, JPEG_OK);
+    EXPECT_EQ(pixel_diff(x.pixels, y.pixels), "equal");
+}
+
+// 16: a JFIF thumbnail of 147 x 148 into a 1 x 1 image, and a JFXX palette
+// thumbnail of 254 x 254: nothing written, sizes reported.
+Bytes jfif_with_thumbnail(uint8_t w, uint8_t h) {
+    Bytes payload = hex("4A 46 49 46 00 01 02 00 00 01 00 01");
+    payload.push_back(w);
+    payload.push_back(h);
+    payload.insert(payload.end(), static_cast<size_t>(w) * h * 3, 0x40);
+    return cat({soi(), seg(0xE0, payload), dqt(0), sof(0xC0, 8, 8, {{1, 0x11, 0}}), minimal_tables(),
+                sos({{1, 0x00}}), zero_blocks(1), eoi()});
+}
+
+Bytes jfxx_palette_thumbnail(uint8_t w, uint8_t h) {
+    Bytes payload = hex("4A 46 58 58 00 11");
+    payload.push_back(w);
+    payload.push_back(h);
+    payload.insert(payload.end(), 768, 0x33);
+    payload.insert(payload.end(), static_cast<size_t>(w) * h, 0x07);
+    return cat({soi(), seg(0xE0, payload), dqt(0), sof(0xC0, 8, 8, {{1, 0x11, 0}}), minimal_tables(),
+                sos({{1, 0x00}}), zero_blocks(1), eoi()});
+}
+
+TEST(Regress, ThumbnailLargerThanTheImageIsNotWritten) {
+    struct Thumb {
+        Bytes stream;
+        int32_t w, h;
+    };
+    const Thumb thumbs[] = {{jfif_with_thumbnail(147, 148), 147, 148}, {jfxx_palette_thumbnail(254, 254), 254, 254}};
+    for (const Thumb &t : thumbs) {
+        RunOptions o;
+        o.mode = JPEG_IO_THUMBNAIL_MEM;
+        o.out_width = 1;
+        o.out_height = 1;
+        const Outcome out = run(t.stream, o);
+        EXPECT_EQ(out.code, JPEG_OK);
+        EXPECT_EQ(out.thumbnail_width, t.w);
+        EXPECT_EQ(out.thumbnail_height, t.h);
+        ASSERT_EQ(out.pixels.size(), 3u);
+        for (uint8_t v : out.pixels) EXPECT_EQ(v, 0xA5) << "the 1 x 1 image was written";
+    }
+}
+
+// 17: a COM segment of length 0xFFFF into a buffer of capacity 0.
+TEST(Regress, LongCommentIntoAnEmptyBuffer) {
+    Bytes payload(0xFFFF - 2, 'c');
+    const Bytes stream = cat({soi(), seg(0xFE, payload), dqt(0), sof(0xC0, 8, 8, {{1, 0x11, 0}}),
+                              minimal_tables(), sos({{1, 0x00}}), zero_blocks(1), eoi()});
+    uint8_t guard[16];
+    std::memset(guard, 0x5A, sizeof guard);
+    RunOptions o;
+    o.mode = JPEG_IO_READ_HEADER_MEM;
+    o.comment = guard + 8;
+    o.comment_capacity = 0;
+    const Outcome out = run(stream, o);
+    EXPECT_EQ(out.code, JPEG_COMMENT_ACCESS_ERROR);
+    EXPECT_EQ(out.comment_size, 0xFFFF - 2);
+    for (uint8_t v : guard) EXPECT_EQ(v, 0x5A);
+}
+
+TEST(Regress, OversizedCommentOnWrite) {
+    REQUIRE_ENCODER();
+    GTEST_SKIP() << "the encoder's comment input is not wired into the record yet";
+}
+
+// 18: a second frame header after the buffers were sized for a small frame.
+TEST(Regress, SecondFrameHeaderProgressive) {
+    REQUIRE_PROGRESSIVE();
+    const Bytes stream = cat({soi(), dqt(0), sof(0xC2, 16, 16, {{1, 0x11, 0}}), minimal_tables(),
+                              sos({{1, 0x00}}, 0, 0, 0), zero_blocks(4), sof(0xC2, 4096, 4096, {{1, 0x11, 0}}),
+                              sos({{1, 0x00}}, 1, 63, 0), zero_blocks(64), eoi()});
+    const Outcome out = run(stream);
+    EXPECT_NE(out.code, JPEG_EXCEPTION_DETECTED);
+    EXPECT_GE(out.code, JPEG_OK);
+}
+
+// 19: regions with left > 0 and right 0 terminate; a region at the bottom
+// of a 65535-row image never addresses the row index past its last entry.
+TEST(Regress, RegionLeftWithoutRight) {
+    const Bytes stream = gray_baseline(64, 64);
+    RunOptions o;
+    o.roi[0] = 8;
+    o.roi[2] = 0;
+    o.out_width = 56;
+    o.out_height = 64;
+    const Outcome out = run(stream, o);
+    EXPECT_TRUE(out.code == JPEG_OK || out.code == JPEG_ROI_OK) << codec_error_text(out.code);
+}
+
+// A negative left or top edge counts as 0: the whole image is written.
+TEST(Regress, RegionNegativeEdgesCountAsZero) {
+    SKIP_IF_OPEN_FINDING("RegionNegativeEdgesCountAsZero");
+    const Bytes stream = gray_baseline(16, 16);
+    for (int edge = 0; edge < 2; ++edge) {
+        RunOptions o;
+        o.roi[edge] = -3;
+        o.out_width = 16;
+        o.out_height = 16;
+        const Outcome out = run(stream, o);
+        EXPECT_TRUE(out.code == JPEG_OK || out.code == JPEG_ROI_OK) << codec_error_text(out.code);
+        size_t unwritten = 0;
+        for (uint8_t v : out.pixels) unwritten += v != 128 ? 1 : 0;
+        EXPECT_EQ(unwritten, 0u) << (edge == 0 ? "left" : "top") << " -3";
+    }
+}
+
+TEST(Regress, RegionAtTheBottomOfA65535RowImage) {
+    const Bytes stream = gray_baseline(8, 65535);
+    RunOptions o;
+    o.roi[0] = 0;
+    o.roi[1] = 65530;
+    o.roi[2] = 8;
+    o.roi[3] = 65535;
+    o.out_width = 8;
+    o.out_height = 5;
+    const Outcome out = run(stream, o);
+    EXPECT_TRUE(out.code == JPEG_OK || out.code == JPEG_ROI_OK) << codec_error_text(out.code);
+    for (uint8_t v : out.pixels) EXPECT_EQ(v, 128);
+}
+
+// 20: interruption after every MCU gives the one-call result in a bounded
+// number of calls.
+TEST(Regress, InterruptEveryMcuEqualsOneCall) {
+    SKIP_IF_OPEN_FINDING("InterruptEveryMcuEqualsOneCall");
+    qrl_test::LibjpegEncodeOptions e;
+    e.width = 40;
+    e.height = 24;
+    e.restart_interval = 2;
+    const Bytes stream = qrl_test::libjpeg_encode(e);
+    const Outcome whole = run(stream);
+    RunOptions o;
+    o.interrupt = true;
+    const Outcome pieces = run(stream, o);
+    ASSERT_EQ(whole.code, JPEG_OK);
+    EXPECT_EQ(pieces.code, JPEG_OK);
+    EXPECT_EQ(pixel_diff(pieces.pixels, whole.pixels), "equal");
+    // 3 x 2 MCUs of 16 x 16.
+    EXPECT_EQ(pieces.calls, 6);
+}
+
+// 21: narrow images in every kernel set give the portable result within the
+// documented SIMD differences.
+TEST(Regress, NarrowImagesEqualInEveryKernelSet) {
+    for (int width = 1; width <= 17; ++width) {
+        qrl_test::LibjpegEncodeOptions e;
+        e.width = width;
+        e.height = 9;
+        e.seed = static_cast<uint32_t>(width);
+        const Bytes stream = qrl_test::libjpeg_encode(e);
+        RunOptions portable;
+        portable.cpu_class = 0;
+        const Outcome reference = run(stream, portable);
+        ASSERT_EQ(reference.code, JPEG_OK) << "width " << width;
+        for (int32_t cpu : {3, 4, 5, 6}) {
+            RunOptions o;
+            o.cpu_class = cpu;
+            const Outcome out = run(stream, o);
+            EXPECT_EQ(out.code, JPEG_OK) << "width " << width << " class " << cpu;
+            const int d = max_difference(out.pixels, reference.pixels);
+            EXPECT_TRUE(d >= 0 && d <= kKernelSetTolerance)
+                << "width " << width << " class " << cpu << ": " << pixel_diff(out.pixels, reference.pixels);
+        }
+    }
+}
+
+// 22: the encoder never writes past the caller's buffer.
+TEST(Regress, EncoderBufferOneByteShort) {
+    REQUIRE_ENCODER();
+    const int w = 16;
+    const int h = 16;
+    const Bytes pixels = qrl_test::synthetic_pixels(w, h, 3, 7);
+    auto encode = [&](int32_t size, int32_t quality, Bytes *out) {
+        JPEG_CODEC_RECORD record;
+        std::memset(&record, 0, sizeof record);
+        EXPECT_EQ(codec_init(&record), JPEG_OK);
+        Bytes source(pixels);
+        out->assign(static_cast<size_t>(size), 0);
+        record.image_pixels = source.data();
+        record.image_width = w;
+        record.image_height = h;
+        record.image_color = COLOR_RGB;
+        record.jpeg_width = w;
+        record.jpeg_height = h;
+        record.jpeg_subsampling = SUBSAMPLING_NONE;
+        record.jpeg_quality = quality;
+        record.jpeg_buffer = out->data();
+        record.jpeg_buffer_size = size;
+        const int32_t code = codec_write(&record, JPEG_IO_ENCODE_MEM);
+        const int32_t written = record.jpeg_buffer_size;
+        EXPECT_EQ(codec_free(&record), JPEG_OK);
+        return code == JPEG_OK ? written : code;
+    };
+    Bytes out;
+    const int32_t written = encode(1 << 16, 100, &out);
+    ASSERT_GT(written, 0);
+    EXPECT_EQ(encode(written - 1, 100, &out), JPEG_BUFFER_TOO_SMALL);
+    for (int32_t quality : {0, 101}) EXPECT_NE(encode(1 << 16, quality, &out), JPEG_EXCEPTION_DETECTED);
+}
+
+// ---- Inputs found by the fuzzers ---------------------------------------------------------
+
+struct FileCase {
+    std::string name;
+    int32_t mode;
+    int32_t expected;
+};
+
+std::vector<FileCase> file_cases() {
+    std::vector<FileCase> cases;
+    std::ifstream in(std::string(QRL_SOURCE_DIR) + "/tests/regress/expected.tsv");
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.empty() || line[0] == '#') continue;
+        std::istringstream fields(line);
+        FileCase c;
+        if (fields >> c.name >> c.mode >> c.expected) cases.push_back(c);
+    }
+    return cases;
+}
+
+TEST(Regress, FuzzFindings) {
+    const std::vector<FileCase> cases = file_cases();
+    if (cases.empty()) GTEST_SKIP() << "no fuzz findings recorded in tests/regress/expected.tsv";
+    for (const FileCase &c : cases) {
+        const Bytes bytes = qrl_test::read_file_bytes(std::string(QRL_SOURCE_DIR) + "/tests/regress/inputs/" + c.name);
+        ASSERT_FALSE(bytes.empty()) << c.name;
+        RunOptions o;
+        o.mode = c.mode;
+        o.out_width = 64;
+        o.out_height = 64;
+        EXPECT_EQ(run(bytes, o).code, c.expected) << c.name;
+    }
+}
+
+} // namespace
