@@ -333,6 +333,48 @@ int32_t run_progressive(INPUT_SOURCE *src, SCAN_INFO *scan, JPEG_PROPERTIES *pro
 
 } // namespace
 
+int32_t output_coefficient_image(INPUT_SOURCE *src, JPEG_PROPERTIES *props, int32_t scale) {
+    if (props->frame_components == nullptr || props->frame_component_count < 1 ||
+        props->frame_component_count > QRL_MAX_COMPONENTS)
+        return JPEG_DATA_ERROR;
+    // A scan over every frame component stands in for the scan that would
+    // have completed the image.
+    SCAN_COMPONENT components[QRL_MAX_COMPONENTS] = {};
+    SCAN_INFO scan{};
+    scan.scan_component_count = props->frame_component_count;
+    scan.scan_components = components;
+    for (int32_t m = 0; m < props->frame_component_count; ++m) {
+        components[m].component_index = m;
+        components[m].h_sampling = props->frame_components[m].h_sampling;
+        components[m].v_sampling = props->frame_components[m].v_sampling;
+        components[m].dc_table = &props->dc_huffman_tables[0];
+        components[m].ac_table = &props->ac_huffman_tables[0];
+    }
+    if (scan.scan_component_count == 1) {
+        scan.spectral_end = 63; // any single-component band will do; nothing is decoded
+        scan.spectral_start = 1;
+    }
+    const int32_t saved_dc = props->dc_complete_count;
+    const int32_t saved_ac = props->components_complete_count;
+    props->dc_complete_count = props->components_complete_count = props->frame_component_count;
+    PROGRESSIVE_SCAN P;
+    const int32_t status = setup_progressive(props, &scan, scale, false, &P);
+    props->dc_complete_count = saved_dc;
+    props->components_complete_count = saved_ac;
+    if (status != 0) return status;
+    for (int32_t row = 0; row < P.mcu_rows; ++row) {
+        for (int32_t column = 0; column < P.mcus_per_row; ++column) (void)output_mcu(src, &scan, props, P, column, row, scale);
+        if (P.column_lag == 1) output_lag(src, &scan, props, P, P.mcus_per_row, row, scale);
+    }
+    if (P.row_lag == 1) {
+        for (int32_t column = 0; column < P.mcus_per_row; ++column)
+            output_lag(src, &scan, props, P, column, P.mcu_rows, scale);
+        if (P.column_lag == 1) output_lag(src, &scan, props, P, P.mcus_per_row, P.mcu_rows, scale);
+    }
+    if (props->kernel_table->simd_state_reset != nullptr) props->kernel_table->simd_state_reset();
+    return 0;
+}
+
 int32_t decode_scan_progressive(INPUT_SOURCE *src, SCAN_INFO *scan, JPEG_PROPERTIES *props, int32_t scale) {
     return run_progressive(src, scan, props, scale, false);
 }

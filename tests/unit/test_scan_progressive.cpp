@@ -4,6 +4,7 @@
 // damaged.
 #include <algorithm>
 #include <array>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,7 @@
 
 #include "decode/bit_reader.h"
 #include "decode/progressive_blocks.h"
+#include "decode/scan_loops.h"
 #include "decode_test_util.h"
 #include "entropy_test_util.h"
 #include "support/oracle.h"
@@ -313,6 +315,58 @@ TEST(ProgressiveBands, OutOfRangeFieldsAreRefused) {
             EXPECT_LT(r, 0) << e.what << " in scan " << s;
         }
     }
+}
+
+
+TEST(CoefficientImage, OutputsWhatTheBufferHolds) {
+    // After a whole progressive decode the buffer holds every coefficient:
+    // writing it out again gives the same pixels.
+    for (const ProgressiveCase &c : {ProgressiveCase{"", JpegLayout::ycbcr, 2, 2, 45, 33, 0},
+                                     ProgressiveCase{"", JpegLayout::gray, 1, 1, 20, 17, 0}}) {
+        std::vector<uint8_t> prog = make_file(c, true);
+        ASSERT_FALSE(prog.empty());
+        const DecodeRequest q = request_for(c);
+        Record rec = make_record();
+        DecodeResult d = decode_with(rec.get(), prog, q);
+        ASSERT_EQ(d.result, JPEG_OK);
+        const std::vector<uint8_t> first = d.pixels;
+        std::fill(d.pixels.begin(), d.pixels.end(), 0);
+        rec->props.image_pixels = d.pixels.data();
+        ASSERT_EQ(qrl::output_coefficient_image(&rec->props.input, &rec->props, 1), JPEG_OK);
+        EXPECT_EQ(d.pixels, first);
+    }
+}
+
+TEST(CoefficientImage, StreamCutAfterTheDcScans) {
+    // Only the DC scan and EOI: the counters never complete, so the scans
+    // output nothing; the buffer's DC image can still be written out.
+    const ProgressiveCase c{"", JpegLayout::ycbcr, 2, 2, 48, 32, 0};
+    std::vector<uint8_t> prog = make_file(c, true);
+    ASSERT_FALSE(prog.empty());
+    std::vector<size_t> sos = scan_headers(prog);
+    ASSERT_GT(sos.size(), 1u);
+    // Cut at the first table or scan segment after the first scan.
+    size_t second = 0;
+    for (size_t i = sos[0]; i + 1 < prog.size(); ++i) {
+        if (prog[i] == 0xFF && (prog[i + 1] == 0xDA || prog[i + 1] == 0xC4)) {
+            second = i;
+            break;
+        }
+    }
+    ASSERT_GT(second, 0u);
+    std::vector<uint8_t> cut(prog.begin(), prog.begin() + second);
+    cut.push_back(0xFF);
+    cut.push_back(0xD9);
+    Record rec = make_record();
+    DecodeResult d = decode_with(rec.get(), cut, request_for(c));
+    ASSERT_EQ(d.result, JPEG_OK);
+    rec->props.image_pixels = d.pixels.data();
+    ASSERT_EQ(qrl::output_coefficient_image(&rec->props.input, &rec->props, 1), JPEG_OK);
+    // Each 8x8 luma block is flat (DC only) and the picture is not blank.
+    DecodeResult full = decode(prog, request_for(c));
+    double diff = 0;
+    for (size_t i = 0; i < d.pixels.size(); ++i) diff += std::abs(int(d.pixels[i]) - int(full.pixels[i]));
+    EXPECT_LT(diff / d.pixels.size(), 40.0);
 }
 
 TEST(MultiScanSequential, ScanPerComponentMatchesReference) {
