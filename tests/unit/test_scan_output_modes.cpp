@@ -64,6 +64,11 @@ TEST_P(SmoothOutput, MatchesFancyUpsamplingAndStaysConsistent) {
         ASSERT_EQ(d.result, JPEG_ROI_OK);
         EXPECT_EQ(d.pixels, crop(whole.pixels, w, 3, r[0], r[1], r[2], r[3]))
             << r[0] << "," << r[1] << "," << r[2] << "," << r[3];
+        // The same region interrupted after every MCU.
+        rq.interrupt_every_mcu = true;
+        DecodeResult region_pieces = decode(jpeg, rq);
+        ASSERT_EQ(region_pieces.result, JPEG_ROI_OK);
+        EXPECT_EQ(region_pieces.pixels, d.pixels) << "interrupted " << r[0] << "," << r[1] << "," << r[2] << "," << r[3];
     }
 }
 

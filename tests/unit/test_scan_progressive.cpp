@@ -245,6 +245,10 @@ TEST_P(ProgressiveFile, RegionsEqualCrops) {
             ASSERT_EQ(d.result, JPEG_ROI_OK) << r[0] << "," << r[1] << "," << r[2] << "," << r[3];
             EXPECT_EQ(d.pixels, crop(whole.pixels, w, q.channels, r[0], r[1], r[2], r[3]))
                 << r[0] << "," << r[1] << "," << r[2] << "," << r[3] << (file ? " file" : " memory");
+            rq.interrupt_every_mcu = true;
+            DecodeResult pieces = decode(prog, rq);
+            ASSERT_EQ(pieces.result, JPEG_ROI_OK);
+            EXPECT_EQ(pieces.pixels, d.pixels) << "interrupted " << r[0] << "," << r[1] << (file ? " file" : " memory");
         }
     }
 }
