@@ -2,6 +2,7 @@
 // edges included), several of them in turn on one record, each compared with
 // the same rectangle of a whole decode.
 #include <cstdio>
+#include <cstdlib>
 
 #include "fuzz/fuzz_common.h"
 
@@ -120,6 +121,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
                          "region %d of the record (asked %d %d %d %d): layout %d, bottom-up %d, pad %d, dct %d, cpu %d, result %d",
                          k, asked[0], asked[1], asked[2], asked[3], options.layout, options.bottom_up ? 1 : 0, options.pad, options.dct_method,
                          options.cpu_class, result);
+            if (std::getenv("QRL_FUZZ_VERBOSE") != nullptr) std::fprintf(stderr, "%s\n", context);
             compare_region(whole, part, r, options.bottom_up, context);
         }
     }

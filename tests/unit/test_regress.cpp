@@ -362,6 +362,9 @@ struct OpenFinding {
     const char *reason;
 };
 const OpenFinding kOpenFindings[] = {
+    {"SecondFrameHeaderWithCoefficientPlanes",
+     "F9: a second, larger frame header is decoded into planes sized for the first frame"},
+    {"RepeatedRegionsOnOneRecord", "F8: a second region on one record re-decodes its MCU row from a wrong state"},
     {"UninitialisedCoefficientsNeverReachTheOutput",
      "F6: an image whose components never got a DC scan writes no pixels yet"},
 };
@@ -847,6 +850,36 @@ TEST(Regress, SecondFrameHeaderProgressive) {
     EXPECT_GE(out.code, JPEG_OK);
 }
 
+// 18: coefficient planes carry no size, so a second frame header that
+// changes the frame after the caller sized the planes from the header read
+// must be refused, not decoded through them.
+TEST(Regress, SecondFrameHeaderWithCoefficientPlanes) {
+    SKIP_IF_OPEN_FINDING("SecondFrameHeaderWithCoefficientPlanes");
+    const Bytes stream = cat({soi(), dqt(0), sof(0xC0, 16, 16, {{1, 0x11, 0}}), minimal_tables(), sos({{1, 0x00}}),
+                              zero_blocks(4), sof(0xC0, 4096, 4096, {{1, 0x11, 0}}), sos({{1, 0x00}}),
+                              zero_blocks(64), eoi()});
+    for (int32_t planes_mode : {0, 1}) {
+        JPEG_CODEC_RECORD record;
+        std::memset(&record, 0, sizeof record);
+        ASSERT_EQ(codec_init(&record), JPEG_OK);
+        Bytes exact(stream);
+        record.jpeg_buffer = exact.data();
+        record.jpeg_buffer_size = static_cast<int32_t>(exact.size());
+        ASSERT_EQ(codec_read(&record, JPEG_IO_READ_HEADER_MEM), JPEG_OK);
+        std::vector<int16_t> planes[QRL_MAX_COMPONENTS];
+        COEFFICIENT_PLANES request{};
+        request.planes_mode = planes_mode;
+        for (int i = 0; i < QRL_MAX_COMPONENTS; ++i) {
+            planes[i].assign(16 * 16, 0); // the first frame's coefficient image, exactly
+            request.plane[i] = planes[i].data();
+        }
+        record.props.coefficient_planes = &request;
+        EXPECT_EQ(codec_read(&record, JPEG_IO_DECODE_MEM), JPEG_MULTIPLE_FRAMES) << "planes mode " << planes_mode;
+        record.props.coefficient_planes = nullptr;
+        EXPECT_EQ(codec_free(&record), JPEG_OK);
+    }
+}
+
 // 19: regions with left > 0 and right 0 terminate; a region at the bottom
 // of a 65535-row image never addresses the row index past its last entry.
 TEST(Regress, RegionLeftWithoutRight) {
@@ -875,6 +908,47 @@ TEST(Regress, RegionNegativeEdgesCountAsZero) {
         for (uint8_t v : out.pixels) unwritten += v != 128 ? 1 : 0;
         EXPECT_EQ(unwritten, 0u) << (edge == 0 ? "left" : "top") << " -3";
     }
+}
+
+// Several regions in turn on one record each equal the rectangle of the
+// whole decode. The input (corrupt entropy data, which the whole decode
+// accepts) is from the wuffs test suite, Apache-2.0 OR MIT.
+TEST(Regress, RepeatedRegionsOnOneRecord) {
+    SKIP_IF_OPEN_FINDING("RepeatedRegionsOnOneRecord");
+    const Bytes stream =
+        qrl_test::read_file_bytes(std::string(QRL_SOURCE_DIR) + "/tests/regress/inputs/wuffs-182.0-original.jpg");
+    ASSERT_FALSE(stream.empty());
+    const Outcome whole = run(stream);
+    ASSERT_EQ(whole.code, JPEG_OK);
+    ASSERT_EQ(whole.channels, 3);
+    JPEG_CODEC_RECORD record;
+    std::memset(&record, 0, sizeof record);
+    ASSERT_EQ(codec_init(&record), JPEG_OK);
+    Bytes exact(stream);
+    record.jpeg_buffer = exact.data();
+    record.jpeg_buffer_size = static_cast<int32_t>(exact.size());
+    ASSERT_EQ(codec_read(&record, JPEG_IO_READ_HEADER_MEM), JPEG_OK);
+    const int32_t regions[][4] = {{24, 8, 25, 9}, {17, 3, 28, 14}, {0, 0, 32, 29}, {5, 20, 30, 29}};
+    for (const auto &r : regions) {
+        const int32_t w = r[2] - r[0];
+        const int32_t h = r[3] - r[1];
+        Bytes part(static_cast<size_t>(w) * h * 3, 0xA5);
+        record.image_pixels = part.data();
+        record.image_width = w;
+        record.image_height = h;
+        record.image_channels = 3;
+        record.image_color = COLOR_RGB;
+        std::memcpy(record.props.roi, r, sizeof r);
+        const int32_t code = codec_read(&record, JPEG_IO_DECODE_MEM);
+        EXPECT_TRUE(code == JPEG_OK || code == JPEG_ROI_OK) << codec_error_text(code);
+        Bytes expected;
+        for (int32_t y = r[1]; y < r[3]; ++y) {
+            const auto row = whole.pixels.begin() + (static_cast<std::ptrdiff_t>(y) * whole.width + r[0]) * 3;
+            expected.insert(expected.end(), row, row + static_cast<std::ptrdiff_t>(w) * 3);
+        }
+        EXPECT_EQ(pixel_diff(part, expected), "equal") << r[0] << "," << r[1] << "-" << r[2] << "," << r[3];
+    }
+    EXPECT_EQ(codec_free(&record), JPEG_OK);
 }
 
 TEST(Regress, RegionAtTheBottomOfA65535RowImage) {
