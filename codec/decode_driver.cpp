@@ -7,6 +7,7 @@
 #include "codec/memory.h"
 #include "decode/input_source.h"
 #include "decode/markers.h"
+#include "decode/scan_common.h"
 #include "decode/scan_loops.h"
 #include "dispatch/kernel_table.h"
 #include "dispatch/platform.h"
@@ -135,6 +136,89 @@ int32_t check_scan_layout(const JPEG_PROPERTIES *props, const SCAN_INFO *scan) {
     return JPEG_OK;
 }
 
+int32_t scale_of_mode(int32_t mode) {
+    if (mode == 14 || mode == 15) return 2;
+    if (mode == 16 || mode == 17) return 4;
+    if (mode == 18 || mode == 19) return 8;
+    return 1;
+}
+
+bool region_requested(const JPEG_PROPERTIES *props) {
+    const int32_t *roi = props->roi;
+    return (roi[2] != 0 && roi[2] < props->jpeg_width) || (roi[3] != 0 && roi[3] < props->jpeg_height) ||
+           roi[1] >= 1 || roi[0] >= 1;
+}
+
+// A buffered image whose scans never completed every component (no DC scan,
+// or no full AC band at Al = 0, for some component) has produced no pixels.
+// At EOI it is output once from the coefficients it has (missing ones are
+// zero), as a truncated progressive image would be shown, instead of
+// reporting success over an untouched buffer. Region decodes are left as
+// they are.
+void output_incomplete_image(JPEG_PROPERTIES *props) {
+    const int32_t count = props->frame_component_count;
+    if (props->scans_done == 0 || props->coefficient_buffer == nullptr || count < 1 ||
+        count > QRL_MAX_COMPONENTS)
+        return;
+    if (props->dc_complete_count >= count && props->components_complete_count >= count) return;
+    if (region_requested(props) || props->kernel_table == nullptr) return;
+    const int32_t columns = props->mcus_per_row;
+    const int32_t rows = props->mcu_rows;
+    int32_t blocks = 0;
+    for (int32_t m = 0; m < count; ++m)
+        blocks += props->frame_components[m].h_sampling * props->frame_components[m].v_sampling;
+    if (columns <= 0 || rows <= 0 ||
+        static_cast<int64_t>(columns) * rows * blocks > props->coefficient_buffer_blocks)
+        return;
+    KERNEL_TABLE *kernels = props->kernel_table;
+    set_active_decode_kernels(kernels, settle_decode_method(props));
+    const int32_t scale = scale_of_mode(props->io_mode);
+    const int32_t uniform = frame_is_uniform(props);
+    COEFFICIENT_PLANES *planes = props->coefficient_planes;
+    const bool planes0 = planes != nullptr && planes->planes_mode == 0;
+    const bool smooth = props->smooth_upsampling == 1 && !planes0;
+    const int32_t column_lag = smooth && props->max_h_sampling == 2 && props->max_v_sampling <= 2 ? 1 : 0;
+    const int32_t row_lag = smooth && props->max_h_sampling == 2 && props->max_v_sampling == 2 ? 1 : 0;
+    INPUT_SOURCE *src = &props->input;
+    int16_t *mcu = props->mcu_buffer;
+    for (int32_t row = 0; row < rows; ++row) {
+        for (int32_t column = 0; column < columns; ++column) {
+            const int16_t *stored =
+                props->coefficient_buffer + (static_cast<intptr_t>(row) * columns + column) * blocks * 64;
+            if (planes0) {
+                const int16_t *b = stored;
+                for (int32_t m = 0; m < count; ++m) {
+                    const COMPONENT_INFO &c = props->frame_components[m];
+                    for (int32_t k = 0; k < c.h_sampling * c.v_sampling; ++k, b += 64)
+                        copy_block_to_plane(b, planes->plane[m], c.h_sampling * columns * 8,
+                                            column * c.h_sampling + k % c.h_sampling,
+                                            row * c.v_sampling + k / c.h_sampling);
+                }
+                continue;
+            }
+            copy_memory(mcu, stored, static_cast<uint32_t>(blocks) * 64 * sizeof(int16_t));
+            int16_t *b = mcu;
+            for (int32_t m = 0; m < count; ++m) {
+                const COMPONENT_INFO &c = props->frame_components[m];
+                const int16_t *table = props->quant_tables[c.quant_table & 3].coefficients;
+                for (int32_t k = 0; k < c.h_sampling * c.v_sampling; ++k, b += 64)
+                    kernels->dequantize_active(b, table);
+            }
+            reconstruct_mcu(props, src, props->current_scan, column, row, blocks, mcu, columns, rows, scale,
+                            uniform);
+        }
+        if (column_lag != 0)
+            reconstruct_mcu(props, src, props->current_scan, columns, row, blocks, mcu, columns, rows, scale,
+                            uniform);
+    }
+    if (row_lag != 0) {
+        for (int32_t column = 0; column < columns + column_lag; ++column)
+            reconstruct_mcu(props, src, props->current_scan, column, rows, blocks, mcu, columns, rows, scale,
+                            uniform);
+    }
+    if (kernels->simd_state_reset != nullptr) kernels->simd_state_reset();
+}
+
 bool is_at_scan_start(const SCAN_INFO *scan) {
     return scan != nullptr && scan->next_mcu_column == 0 && scan->next_mcu_row == 0;
 }
@@ -196,6 +280,7 @@ int32_t decode_stream(JPEG_PROPERTIES *props) {
                 if (props->partial_scan == 1 && props->needs_color_conversion != 0 &&
                     props->scans_done == 0)
                     return convert_image_in_place(props);
+                output_incomplete_image(props);
                 return JPEG_OK;
             }
             if (code != kMarkerSos) {
@@ -315,10 +400,7 @@ int32_t decode_scan(INPUT_SOURCE *src, SCAN_INFO *scan, JPEG_PROPERTIES *props, 
     const bool region = (roi[2] != 0 && roi[2] < props->jpeg_width) ||
                         (roi[3] != 0 && roi[3] < props->jpeg_height) || roi[1] >= 1 || roi[0] >= 1;
     const int32_t mode = props->io_mode;
-    int32_t scale = 1;
-    if (mode == 14 || mode == 15) scale = 2;
-    if (mode == 16 || mode == 17) scale = 4;
-    if (mode == 18 || mode == 19) scale = 8;
+    const int32_t scale = scale_of_mode(mode);
 
     int32_t result = JPEG_OK;
     if (!region) {

@@ -616,6 +616,48 @@ TEST(DecodeDriver, InterruptedDecodeResumesTheWholeImage) {
     EXPECT_EQ(pieces, whole);
 }
 
+TEST(DecodeDriver, ProgressiveImageCutAfterItsFirstScanIsStillOutput) {
+    // Only the DC scan arrives: the image is output at EOI from the DC
+    // coefficients, whatever the buffer held before.
+    qrl_test::TjEncodeOptions o;
+    o.width = 48;
+    o.height = 32;
+    o.flags = TJFLAG_PROGRESSIVE;
+    const std::vector<uint8_t> jpeg = qrl_test::tj_encode(o);
+    ASSERT_FALSE(jpeg.empty());
+    const size_t first_sos = find_marker(jpeg, 0xDA);
+    size_t second_sos = std::string::npos;
+    for (size_t i = first_sos + 2; i + 1 < jpeg.size(); ++i) {
+        if (jpeg[i] == 0xFF && (jpeg[i + 1] == 0xDA || jpeg[i + 1] == 0xC4)) {
+            second_sos = i;
+            break;
+        }
+    }
+    ASSERT_NE(second_sos, std::string::npos);
+    std::vector<uint8_t> cut(jpeg.begin(), jpeg.begin() + static_cast<long>(second_sos));
+    append(cut, marker(0xD9));
+    std::vector<std::vector<uint8_t>> outputs;
+    for (uint8_t fill : {uint8_t{0x00}, uint8_t{0xFF}}) {
+        for (int dct : {1, 0}) {
+            Record rec;
+            std::vector<uint8_t> pixels(48 * 32 * 3, fill);
+            rec.r->image_pixels = pixels.data();
+            rec.r->image_width = 48;
+            rec.r->image_height = 32;
+            rec.r->image_color = COLOR_RGB;
+            rec.r->props.dct_method = dct;
+            ASSERT_EQ(rec.read_memory(cut, JPEG_IO_DECODE_MEM), JPEG_OK);
+            if (dct == 1) outputs.push_back(pixels);
+        }
+    }
+    EXPECT_EQ(outputs[0], outputs[1]) << "every pixel is written";
+    const qrl_test::DecodedImage ref = qrl_test::tj_decode(cut, TJPF_RGB, qrl_test::kTjAccurate);
+    ASSERT_TRUE(ref.ok()) << ref.error;
+    const qrl_test::DiffStats d =
+        qrl_test::compare_images(outputs[0].data(), 0, ref.pixels.data(), 0, 48, 32, 3);
+    EXPECT_GT(d.psnr, 18.0) << "close to the reference's view of the same DC-only image";
+}
+
 TEST(DecodeDriver, ImageModeEoiBeforeAnyFrame) {
     Bytes s = marker(0xD8);
     append(s, segment(0xDB, dqt_payload(0)));
