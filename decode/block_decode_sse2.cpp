@@ -111,6 +111,29 @@ struct WideReader {
         return static_cast<uint32_t>(src->bit_buffer >> src->bit_count) & ((1u << n) - 1u);
     }
 
+    // Decodes a symbol from at least 17 held bits (no end-of-data checks).
+    int32_t symbol_held(const HUFFMAN_DECODE_TABLE *t) {
+        const int32_t have = src->bit_count;
+        const uint32_t bits16 = static_cast<uint32_t>(src->bit_buffer >> (have - 16)) & 0xFFFFu;
+        const uint32_t entry = t->lookahead[bits16 >> 8];
+        if (entry != 0) {
+            src->bit_count = have - static_cast<int32_t>(entry >> 16);
+            return static_cast<int32_t>(entry & 0xFFFFu);
+        }
+        for (int32_t length = 9; length <= 16; ++length) {
+            const uint32_t code = bits16 >> (16 - length);
+            const int32_t max = t->max_code[length];
+            if (max != -1 && code <= static_cast<uint16_t>(max)) {
+                src->bit_count = have - length;
+                const int32_t index = static_cast<int32_t>(t->value_index[length]) + static_cast<int32_t>(code) -
+                                      t->min_code[length];
+                return (index >= 0 && index < 257) ? t->values[index] : 0;
+            }
+        }
+        src->bit_count = have - 17;
+        return 0;
+    }
+
     // Decodes a symbol; false when the code needs bits the data no longer has.
     bool symbol(const HUFFMAN_DECODE_TABLE *t, int32_t *sym) {
         (void)need(17);
@@ -168,13 +191,21 @@ int32_t decode_block_wide(INPUT_SOURCE *src, const HUFFMAN_DECODE_TABLE *dc, con
     int32_t k = 1;
     int32_t remaining = 63;
     while (remaining > 0) {
-        if (!r.symbol(ac, &sym)) return 0;
+        // A symbol (at most 17 bits) and its value (at most 15) fit in 32
+        // held bits; only where the data ran out are the checks needed.
+        if (src->bit_count < 32) r.fill();
+        const bool held = src->bit_count >= 32;
+        if (held) {
+            sym = r.symbol_held(ac);
+        } else if (!r.symbol(ac, &sym)) {
+            return 0;
+        }
         const int32_t run = (sym >> 4) & 15;
         s = sym & 15;
         if (s != 0) {
             remaining -= run + 1;
             k += run;
-            if (!r.need(s)) return 0;
+            if (!held && !r.need(s)) return 0;
             const int32_t v = extend_value(r.take_bits(s), s);
             if constexpr (kFullBlock) block[zigzag_to_natural[k]] = static_cast<int16_t>(v);
             k += 1;
