@@ -362,6 +362,8 @@ struct OpenFinding {
     const char *reason;
 };
 const OpenFinding kOpenFindings[] = {
+    {"ProgressiveRegionWithoutDcScan", "F10: a progressive region decode writes no pixels"},
+    {"EoiBeforeTheFirstScan", "F11: an image decode that meets EOI before any scan reports success"},
     {"SecondFrameHeaderWithCoefficientPlanes",
      "F9: a second, larger frame header is decoded into planes sized for the first frame"},
     {"RepeatedRegionsOnOneRecord", "F8: a second region on one record re-decodes its MCU row from a wrong state"},
@@ -878,6 +880,49 @@ TEST(Regress, SecondFrameHeaderWithCoefficientPlanes) {
         record.props.coefficient_planes = nullptr;
         EXPECT_EQ(codec_free(&record), JPEG_OK);
     }
+}
+
+// 12/14: a frame whose EOI comes before any scan has no image; a decode
+// must not report success with the caller's buffer untouched. (Found by
+// fuzz_decode_file: the file modes continued past the EOI, the memory modes
+// stopped there, and both returned 0.)
+TEST(Regress, EoiBeforeTheFirstScan) {
+    SKIP_IF_OPEN_FINDING("EoiBeforeTheFirstScan");
+    const Bytes stream = cat({soi(), dqt(0), sof(0xC0, 16, 16, {{1, 0x11, 0}}), minimal_tables(), eoi(),
+                              sos({{1, 0x00}}), zero_blocks(4), eoi()});
+    const std::string path = write_temp("eoi-first", stream);
+    for (int32_t mode : {JPEG_IO_DECODE_MEM, JPEG_IO_DECODE_FILE}) {
+        RunOptions o;
+        o.mode = mode;
+        o.file = path;
+        o.out_width = 16;
+        o.out_height = 16;
+        const Outcome out = run(stream, o);
+        EXPECT_EQ(out.code, JPEG_NO_IMAGE) << "mode " << mode;
+    }
+    std::remove(path.c_str());
+}
+
+// 14/19: a progressive gray image with one AC scan (no DC scan) decoded as
+// a region gives the rectangle of the whole decode. (Found by fuzz_decode_roi.)
+TEST(Regress, ProgressiveRegionWithoutDcScan) {
+    SKIP_IF_OPEN_FINDING("ProgressiveRegionWithoutDcScan");
+    const Bytes stream = cat({soi(), dqt(0), sof(0xC2, 8, 43, {{1, 0x11, 0}}), minimal_tables(),
+                              sos({{1, 0x00}}, 1, 1, 0x01), zero_blocks(6), eoi()});
+    const Outcome whole = run(stream);
+    ASSERT_EQ(whole.code, JPEG_OK);
+    RunOptions o;
+    o.roi[0] = 7;
+    o.roi[1] = 14;
+    o.roi[2] = 8;
+    o.roi[3] = 43;
+    o.out_width = 1;
+    o.out_height = 29;
+    const Outcome part = run(stream, o);
+    EXPECT_TRUE(part.code == JPEG_OK || part.code == JPEG_ROI_OK) << codec_error_text(part.code);
+    Bytes expected;
+    for (int y = 14; y < 43; ++y) expected.push_back(whole.pixels[static_cast<size_t>(y) * 8 + 7]);
+    EXPECT_EQ(pixel_diff(part.pixels, expected), "equal");
 }
 
 // 19: regions with left > 0 and right 0 terminate; a region at the bottom
