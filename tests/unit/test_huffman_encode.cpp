@@ -272,7 +272,7 @@ TEST(OptimalTable, SkewedStatisticsStayWithinSixteenBits) {
         int64_t a = 1, b = 1;
         for (int32_t i = 0; i < c.symbols; ++i) {
             stats[i] = c.fibonacci ? static_cast<int32_t>(a > 40000000 ? 40000000 + i : a) : 10 + i;
-            const int64_t next = a + b;
+            const int64_t next = a + b > 1000000000 ? 1000000000 : a + b; // no overflow
             a = b;
             b = next;
         }
