@@ -319,15 +319,49 @@ int32_t run_single(INPUT_SOURCE *src, SCAN_INFO *scan, JPEG_PROPERTIES *props, c
     return P.region ? region_result(P) : JPEG_OK;
 }
 
+// Resume row of a buffered scan that a region decode has decoded to its end
+// and left pending. The next call on the record (another region, or the
+// whole image) resumes it; its data must not be decoded a second time from
+// wherever the source stands (refinements would be applied twice), so that
+// call outputs from the coefficient buffer instead.
+constexpr int32_t kScanAlreadyDecoded = 0x7FFFFFF0;
+
+// Outputs the MCUs of the region (or of the whole image) from the buffer,
+// with the smoothing lag calls.
+void output_buffered(INPUT_SOURCE *src, SCAN_INFO *scan, JPEG_PROPERTIES *props, const PROGRESSIVE_SCAN &P,
+                     int32_t scale) {
+    const int32_t r0 = P.region ? P.first_row : 0, r1 = P.region ? P.end_row : P.mcu_rows;
+    const int32_t c0 = P.region ? P.first_column : 0, c1 = P.region ? P.end_column : P.mcus_per_row;
+    for (int32_t row = r0; row < r1; ++row) {
+        for (int32_t column = c0; column < c1; ++column) (void)output_mcu(src, scan, props, P, column, row, scale);
+        if (P.column_lag == 1) output_lag(src, scan, props, P, c1, row, scale);
+    }
+    if (P.row_lag == 1) {
+        for (int32_t column = c0; column < c1; ++column) output_lag(src, scan, props, P, column, r1, scale);
+        if (P.column_lag == 1) output_lag(src, scan, props, P, c1, r1, scale);
+    }
+}
+
 int32_t run_progressive(INPUT_SOURCE *src, SCAN_INFO *scan, JPEG_PROPERTIES *props, int32_t scale, bool region) {
     PROGRESSIVE_SCAN P;
     const int32_t status = setup_progressive(props, scan, scale, region, &P);
     if (status != 0) return status;
+    if (scan->next_mcu_row == kScanAlreadyDecoded) {
+        scan->next_mcu_column = 0;
+        if (P.complete) output_buffered(src, scan, props, P, scale);
+        if (!region) scan->next_mcu_row = 0;
+        return region ? region_result(P) : JPEG_OK;
+    }
     if (region && scan->next_mcu_column == 0 && scan->next_mcu_row == 0) {
         for (int32_t &p : scan->dc_predictors) p = 0;
     }
     const int32_t result = P.L.single ? run_single(src, scan, props, P, scale)
                                       : run_interleaved(src, scan, props, P, scale);
+    if (region && result == JPEG_ROI_OK) {
+        // The scan stays pending for the next call: mark it decoded.
+        scan->next_mcu_column = 0;
+        scan->next_mcu_row = kScanAlreadyDecoded;
+    }
     return result;
 }
 
@@ -362,15 +396,7 @@ int32_t output_coefficient_image(INPUT_SOURCE *src, JPEG_PROPERTIES *props, int3
     props->dc_complete_count = saved_dc;
     props->components_complete_count = saved_ac;
     if (status != 0) return status;
-    for (int32_t row = 0; row < P.mcu_rows; ++row) {
-        for (int32_t column = 0; column < P.mcus_per_row; ++column) (void)output_mcu(src, &scan, props, P, column, row, scale);
-        if (P.column_lag == 1) output_lag(src, &scan, props, P, P.mcus_per_row, row, scale);
-    }
-    if (P.row_lag == 1) {
-        for (int32_t column = 0; column < P.mcus_per_row; ++column)
-            output_lag(src, &scan, props, P, column, P.mcu_rows, scale);
-        if (P.column_lag == 1) output_lag(src, &scan, props, P, P.mcus_per_row, P.mcu_rows, scale);
-    }
+    output_buffered(src, &scan, props, P, scale);
     if (props->kernel_table->simd_state_reset != nullptr) props->kernel_table->simd_state_reset();
     return 0;
 }

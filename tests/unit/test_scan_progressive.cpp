@@ -253,6 +253,38 @@ TEST_P(ProgressiveFile, RegionsEqualCrops) {
     }
 }
 
+TEST_P(ProgressiveFile, RepeatedRegionsOnOneRecord) {
+    // A region decode leaves its completed scan pending; later regions and a
+    // whole decode on the same record output from the coefficient buffer.
+    const ProgressiveCase &c = GetParam();
+    std::vector<uint8_t> prog = make_file(c, true);
+    ASSERT_FALSE(prog.empty());
+    const DecodeRequest q = request_for(c);
+    DecodeResult whole = decode(prog, q);
+    ASSERT_EQ(whole.result, JPEG_OK);
+    const int w = c.width, h = c.height;
+    const int rects[][4] = {{w - 3, 1, w, 4}, {1, 2, w / 2, h - 1}, {0, 0, w, h / 3}, {2, h - 5, w - 1, h}};
+    for (bool file : {false, true}) {
+        Record rec = make_record();
+        TempJpeg temp(prog);
+        std::vector<uint8_t> data = prog;
+        bool first = true;
+        for (const auto &r : rects) {
+            DecodeRequest rq = q;
+            rq.file = file;
+            for (int i = 0; i < 4; ++i) rq.roi[i] = r[i];
+            DecodeResult d = decode_with(rec.get(), data, rq, temp.path().c_str(), first);
+            first = false;
+            ASSERT_EQ(d.result, JPEG_ROI_OK);
+            EXPECT_EQ(d.pixels, crop(whole.pixels, w, q.channels, r[0], r[1], r[2], r[3]))
+                << r[0] << "," << r[1] << "," << r[2] << "," << r[3] << (file ? " file" : " memory");
+        }
+        DecodeResult again = decode_with(rec.get(), data, q, temp.path().c_str(), false);
+        ASSERT_EQ(again.result, JPEG_OK);
+        EXPECT_EQ(again.pixels, whole.pixels) << (file ? "file" : "memory");
+    }
+}
+
 TEST_P(ProgressiveFile, DamagedDataNeverCrashes) {
     const ProgressiveCase &c = GetParam();
     std::vector<uint8_t> prog = make_file(c, true);
