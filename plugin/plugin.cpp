@@ -65,10 +65,14 @@ uint8_t *resolve_args(PLUGIN_REQUEST *request) {
     return host_resolve(load_u32(reinterpret_cast<const uint8_t *>(request), QMV_REQUEST_ARGS));
 }
 
-// Points the record at the host's JPEG bytes.
-void attach_jpeg_data(const uint8_t *args) {
+// Points the record at the host's JPEG bytes. False when the size does not
+// fit the record's signed 32-bit field (it would turn negative there).
+bool attach_jpeg_data(const uint8_t *args) {
+    const uint32_t size = host_int32(load_u32(args, QMV_ARGS_JPEG_SIZE));
+    if (size > 0x7FFFFFFFu) return false;
     plugin_codec->jpeg_buffer = host_resolve(host_int32(load_u32(args, QMV_ARGS_JPEG_DATA)));
-    plugin_codec->jpeg_buffer_size = static_cast<int32_t>(host_int32(load_u32(args, QMV_ARGS_JPEG_SIZE)));
+    plugin_codec->jpeg_buffer_size = static_cast<int32_t>(size);
+    return true;
 }
 
 // Output buffer size for the record's image, or -1 when it does not fit the
@@ -126,7 +130,10 @@ int32_t plugin_read_header(PLUGIN_REQUEST *request) {
         set_status(request, kStatusFailed);
         return JPEG_INVALID_PROPERTIES;
     }
-    attach_jpeg_data(args);
+    if (!attach_jpeg_data(args)) {
+        set_status(request, kStatusFailed);
+        return JPEG_INVALID_PROPERTIES;
+    }
     // Each header read starts from the library's default assumption about the
     // data. The decode handler leaves jpeg_color at YCbCr while jpeg_channels
     // still holds the previous image's count, and after a gray or
@@ -167,11 +174,10 @@ int32_t plugin_decode(PLUGIN_REQUEST *request) {
     uint8_t *args = resolve_args(request);
     // An image whose buffer size cannot be reported cannot have been given a
     // large enough buffer either.
-    if (args == nullptr || pixel_buffer_size() < 0) {
+    if (args == nullptr || pixel_buffer_size() < 0 || !attach_jpeg_data(args)) {
         set_status(request, kStatusFailed);
         return kStatusFailed;
     }
-    attach_jpeg_data(args);
     JPEG_CODEC_RECORD *rec = plugin_codec;
     const int32_t w = rec->jpeg_width;
     rec->image_width = w;
