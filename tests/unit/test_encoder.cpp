@@ -73,6 +73,12 @@ const LayoutCase kLayouts[] = {
     {"prog_cmyk", COLOR_CMYK, 4, COLOR_CMYK, 4, SUBSAMPLING_NONE, true, 0, 1, TJPF_CMYK, -1, 28},
     {"prog_rgb", COLOR_RGB, 3, COLOR_RGB, 3, SUBSAMPLING_NONE, true, 0, 1, TJPF_RGB, -1, 28},
     {"prog_restart", COLOR_RGB, 3, COLOR_YCBCR, 3, SUBSAMPLING_2X2, true, 3, 1, TJPF_RGB, TJSAMP_420, 24},
+    {"gray_to_ycc420", COLOR_GRAY, 1, COLOR_YCBCR, 3, SUBSAMPLING_2X2, false, 0, 1, TJPF_GRAY, -1, 30},
+    {"gray_to_ycc444", COLOR_GRAY, 1, COLOR_YCBCR, 3, SUBSAMPLING_NONE, true, 0, 1, TJPF_GRAY, -1, 30},
+    {"bgr_to_rgb", COLOR_BGR, 3, COLOR_RGB, 3, SUBSAMPLING_NONE, false, 0, 1, TJPF_BGR, -1, 28},
+    {"bgr_to_rgb420", COLOR_BGR, 3, COLOR_RGB, 3, SUBSAMPLING_2X2, false, 0, 1, TJPF_BGR, -1, 22},
+    {"bgr_to_gray", COLOR_BGR, 3, COLOR_GRAY, 1, SUBSAMPLING_NONE, false, 0, 0, TJPF_BGR, TJSAMP_GRAY, 0},
+    {"cmyk_cmyk420", COLOR_CMYK, 4, COLOR_CMYK, 4, SUBSAMPLING_2X2_4, false, 0, 1, TJPF_CMYK, -1, 22},
 };
 
 class EncoderLayouts : public ::testing::TestWithParam<LayoutCase> {};
@@ -581,6 +587,29 @@ TEST(EncoderStreams, SamplePlanesEncodeLikePixels) {
     ASSERT_EQ(codec_write(r.get(), JPEG_IO_ENCODE_MEM), JPEG_OK);
     buffer.resize(static_cast<size_t>(r->jpeg_buffer_size));
     EXPECT_EQ(buffer, from_pixels.bytes);
+}
+
+TEST(EncoderStreams, QualitiesScaleTheTables) {
+    WriteSpec s;
+    const auto rgb = synthetic_pixels(s.width, s.height, 3);
+    size_t previous = 0;
+    for (const int32_t quality : {-5, 1, 50, 75, 100, 130}) {
+        s.quality = quality;
+        const Encoded e = encode_memory(s, rgb);
+        ASSERT_EQ(e.result, JPEG_OK) << quality;
+        ASSERT_TRUE(tj_decode(e.bytes, TJPF_RGB, kTjAccurate).ok()) << quality;
+        // The luminance DQT: first entry of Table K.1 is 16, scaled.
+        const std::string stream(e.bytes.begin(), e.bytes.end());
+        const size_t dqt = stream.find("\xFF\xDB");
+        ASSERT_NE(dqt, std::string::npos);
+        const int q = quality < 1 ? 1 : quality > 100 ? 100 : quality;
+        const int scale = q < 50 ? 5000 / q : 200 - 2 * q;
+        const int expected = std::max(1, std::min(255, (16 * scale + 50) / 100));
+        EXPECT_EQ(static_cast<uint8_t>(stream[dqt + 5]), expected) << quality;
+        if (quality == -5 || quality == 130) continue; // same as 1 and 100
+        EXPECT_GE(e.bytes.size(), previous) << quality;
+        previous = e.bytes.size();
+    }
 }
 
 } // namespace
