@@ -612,4 +612,52 @@ TEST(EncoderStreams, QualitiesScaleTheTables) {
     }
 }
 
+TEST(EncoderStreams, FourChannelRgbSourceIgnoresTheFourthChannel) {
+    for (const int32_t sub : {SUBSAMPLING_NONE, SUBSAMPLING_2X2}) {
+        WriteSpec s;
+        s.width = 29;
+        s.height = 19;
+        s.image_channels = 4;
+        s.jpeg_subsampling = sub;
+        const auto rgb = smooth_pixels(s.width, s.height, 3);
+        std::vector<uint8_t> rgbx(static_cast<size_t>(s.width) * s.height * 4);
+        for (size_t i = 0; i < rgb.size() / 3; ++i) {
+            for (int c = 0; c < 3; ++c) rgbx[4 * i + static_cast<size_t>(c)] = rgb[3 * i + static_cast<size_t>(c)];
+            rgbx[4 * i + 3] = static_cast<uint8_t>(i * 13);
+        }
+        const Encoded e = encode_memory(s, rgbx);
+        ASSERT_EQ(e.result, JPEG_OK);
+        const DecodedImage d = tj_decode(e.bytes, TJPF_RGB, kTjAccurate);
+        ASSERT_TRUE(d.ok()) << d.error;
+        // Like the three-channel source through its fast reader.
+        WriteSpec three = s;
+        three.image_channels = 3;
+        const Encoded e3 = encode_memory(three, rgb);
+        ASSERT_EQ(e3.result, JPEG_OK);
+        const DecodedImage d3 = tj_decode(e3.bytes, TJPF_RGB, kTjAccurate);
+        ASSERT_TRUE(d3.ok());
+        EXPECT_GE(compare_images(d.pixels.data(), 0, d3.pixels.data(), 0, s.width, s.height, 3).psnr, 40.0) << sub;
+    }
+}
+
+TEST(EncoderStreams, TwoComponentProgressiveUsesSpectralSelectionOnly) {
+    WriteSpec s;
+    s.image_color = COLOR_OTHER;
+    s.image_channels = 2;
+    s.jpeg_color = COLOR_OTHER;
+    s.jpeg_channels = 2;
+    s.progressive = true;
+    const auto px = synthetic_pixels(s.width, s.height, 2);
+    const Encoded e = encode_memory(s, px);
+    ASSERT_EQ(e.result, JPEG_OK);
+    int scans = 0;
+    for (size_t i = 0; i + 12 < e.bytes.size(); ++i) {
+        if (e.bytes[i] != 0xFF || e.bytes[i + 1] != 0xDA) continue;
+        ++scans;
+        const size_t ns = e.bytes[i + 4];
+        EXPECT_EQ(e.bytes[i + 5 + 2 * ns + 2], 0x00) << "scan " << scans << ": no successive approximation";
+    }
+    EXPECT_EQ(scans, 5);
+}
+
 } // namespace
