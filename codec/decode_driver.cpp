@@ -270,13 +270,17 @@ int32_t decode_stream(JPEG_PROPERTIES *props) {
             if (result != JPEG_OK) return result;
             if (code == kEndOfData) return JPEG_OK;
             if (code == kMarkerEoi) {
-                if (header_mode) return JPEG_OK;
+                // A frame that ends before its first scan has no image: a
+                // success would leave the caller's buffer untouched.
+                if (header_mode)
+                    return props->expect_frame == 0 && mode != 4 && mode != 5 ? JPEG_NO_IMAGE : JPEG_OK;
                 if (props->expect_frame != 0) {
                     // No frame in this stream: only a following image may come.
                     if (read_marker(src, &code) != JPEG_OK || code != kMarkerSoi) return JPEG_NO_IMAGE;
                     props->restart_interval = 0;
                     continue;
                 }
+                if (scans_this_call == 0 && !resuming) return JPEG_NO_IMAGE;
                 if (props->partial_scan == 1 && props->needs_color_conversion != 0 &&
                     props->scans_done == 0)
                     return convert_image_in_place(props);

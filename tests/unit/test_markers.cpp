@@ -201,6 +201,13 @@ std::vector<Case> cases() {
         append(s, marker(0xD9));
         c.push_back(make("eoi_before_frame", s, JPEG_OK));
     }
+    {
+        Bytes s = marker(0xD8);
+        append(s, kFrame);
+        append(s, marker(0xD9));
+        append(s, kScan);
+        c.push_back(make("eoi_after_frame_before_scan", s, JPEG_NO_IMAGE));
+    }
     c.push_back(make("app14_short_passed_over",
                      stream_with(kFrame, kScan, segment(0xEE, {0x41, 0x64, 0x6F, 0x62, 0x65, 0, 0x64, 0, 0, 0})),
                      JPEG_OK));

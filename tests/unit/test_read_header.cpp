@@ -658,6 +658,33 @@ TEST(DecodeDriver, ProgressiveImageCutAfterItsFirstScanIsStillOutput) {
     EXPECT_GT(d.psnr, 18.0) << "close to the reference's view of the same DC-only image";
 }
 
+TEST(DecodeDriver, ImageModeEoiBeforeTheFirstScan) {
+    // The frame is known (from the header read, or from this stream) but the
+    // stream ends before any scan: no image, not a success.
+    Bytes s = marker(0xD8);
+    append(s, segment(0xDB, dqt_payload(0)));
+    append(s, segment(0xC4, simple_dht_payload(0, 0)));
+    append(s, segment(0xC4, simple_dht_payload(1, 0)));
+    append(s, segment(0xC0, sof_payload(16, 16, {{1, 0x11, 0}})));
+    append(s, marker(0xD9));
+    const std::string path = temp_file("eoi_first.jpg", s);
+    for (int mode : {JPEG_IO_DECODE_MEM, JPEG_IO_DECODE_FILE}) {
+        Record rec;
+        std::vector<uint8_t> pixels(16 * 16);
+        rec.r->image_pixels = pixels.data();
+        rec.r->image_width = 16;
+        rec.r->image_height = 16;
+        rec.r->image_color = COLOR_GRAY;
+        rec.r->image_channels = 1;
+        rec.r->jpeg_color = COLOR_GRAY;
+        rec.r->jpeg_channels = 1;
+        rec.r->jpeg_file_name = path.c_str();
+        EXPECT_EQ(rec.read_memory(s, mode), JPEG_NO_IMAGE) << mode;
+        EXPECT_EQ(rec.read_memory(s, mode - 2), JPEG_NO_IMAGE) << "header read, mode " << mode - 2;
+    }
+    std::remove(path.c_str());
+}
+
 TEST(DecodeDriver, ImageModeEoiBeforeAnyFrame) {
     Bytes s = marker(0xD8);
     append(s, segment(0xDB, dqt_payload(0)));
