@@ -26,8 +26,11 @@ namespace fs = std::filesystem;
 using qrl_tools::Image;
 using qrl_tools::ImageFormat;
 
+// One folder per test: ctest runs the tests as separate processes in parallel.
 fs::path work_dir() {
-    const fs::path dir = fs::path(QRL_BINARY_DIR) / "test_cmd_decode";
+    const ::testing::TestInfo *info = ::testing::UnitTest::GetInstance()->current_test_info();
+    const std::string test = info != nullptr ? std::string(info->test_suite_name()) + "." + info->name() : "common";
+    const fs::path dir = fs::path(QRL_BINARY_DIR) / "test_cmd_decode" / test;
     fs::create_directories(dir);
     return dir;
 }
