@@ -2,6 +2,8 @@
 // quadrant by quadrant for an MCU cut by the image edge or the region.
 #include "pixels/fast_routines.h"
 
+#include <cstring>
+
 #include "dispatch/kernel_table.h"
 #include "pixels/block_rect.h"
 #include "pixels/color_constants.h"
@@ -21,10 +23,14 @@ struct QuadrantBlocks {
     BLOCK_RECT visible;
 };
 
-// Runs `full` when the whole MCU is visible, else `part(quadrant)` for each
-// quadrant that intersects the visible rectangle.
+// Runs `full` when the whole MCU is visible. A cut MCU goes quadrant by
+// quadrant through `part` (the portable partial writers, which give the
+// portable kernel's bytes), except when the slot holds a SIMD twin: then the
+// twin renders the whole MCU into a scratch area and the visible pixels are
+// copied, so a pixel never depends on whether its MCU was cut by the image
+// edge or the region (a region decode equals the crop of a whole decode).
 template <Layout L, typename Full, typename Part>
-int32_t run_fast(JPEG_PROPERTIES *props, int32_t column, int32_t row, int32_t bpp, Full full,
+int32_t run_fast(JPEG_PROPERTIES *props, int32_t column, int32_t row, int32_t bpp, bool simd, Full full,
                  Part part) {
     constexpr int32_t w = L == Layout::H1V1 ? 8 : 16;
     constexpr int32_t h = L == Layout::H2V2 ? 16 : 8;
@@ -38,7 +44,22 @@ int32_t run_fast(JPEG_PROPERTIES *props, int32_t column, int32_t row, int32_t bp
     const int16_t *c2 = c1 + 64;
     const int16_t *c3 = c2 + 64;
     if (visible == BLOCK_RECT{0, 0, w, h}) {
-        full(c0, c1, c2, c3, address);
+        full(c0, c1, c2, c3, address, props->line_bytes);
+        return JPEG_OK;
+    }
+    if (simd) {
+        // 16 x 16 pixels of at most 4 bytes.
+        uint8_t scratch[16 * 16 * 4];
+        const int32_t scratch_line = w * bpp;
+        full(c0, c1, c2, c3, scratch, scratch_line);
+        const int32_t left = visible.left < 0 ? 0 : visible.left;
+        const int32_t right = visible.right > w ? w : visible.right;
+        const int32_t top = visible.top < 0 ? 0 : visible.top;
+        const int32_t bottom = visible.bottom > h ? h : visible.bottom;
+        if (left >= right) return JPEG_OK;
+        for (int32_t y = top; y < bottom; ++y)
+            std::memcpy(address + static_cast<intptr_t>(y) * props->line_bytes + left * bpp,
+                        scratch + y * scratch_line + left * bpp, static_cast<std::size_t>((right - left) * bpp));
         return JPEG_OK;
     }
     for (int32_t q = 0; q < luma_blocks(L); ++q) {
@@ -59,9 +80,9 @@ int32_t fast3(JPEG_PROPERTIES *props, int32_t column, int32_t row, int32_t bpp, 
     const Put3Fn kernel = slot != nullptr ? slot : portable;
     const int32_t line = props->line_bytes;
     return run_fast<L>(
-        props, column, row, bpp,
-        [&](const int16_t *c0, const int16_t *c1, const int16_t *c2, const int16_t *, uint8_t *out) {
-            kernel(c0, c1, c2, out, line);
+        props, column, row, bpp, kernel != portable,
+        [&](const int16_t *c0, const int16_t *c1, const int16_t *c2, const int16_t *, uint8_t *out, int32_t stride) {
+            kernel(c0, c1, c2, out, stride);
         },
         [&](const QuadrantBlocks &q) { partial(q.c0, q.c1, q.c2, q.out, q.visible, line); });
 }
@@ -72,9 +93,9 @@ int32_t fast4(JPEG_PROPERTIES *props, int32_t column, int32_t row, Put4Fn slot, 
     const Put4Fn kernel = slot != nullptr ? slot : portable;
     const int32_t line = props->line_bytes;
     return run_fast<L>(
-        props, column, row, 4,
-        [&](const int16_t *c0, const int16_t *c1, const int16_t *c2, const int16_t *c3, uint8_t *out) {
-            kernel(c0, c1, c2, c3, out, line);
+        props, column, row, 4, kernel != portable,
+        [&](const int16_t *c0, const int16_t *c1, const int16_t *c2, const int16_t *c3, uint8_t *out, int32_t stride) {
+            kernel(c0, c1, c2, c3, out, stride);
         },
         [&](const QuadrantBlocks &q) { partial(q.c0, q.c1, q.c2, q.c3, q.out, q.visible, line); });
 }

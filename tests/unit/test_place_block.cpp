@@ -205,4 +205,50 @@ TEST(McuCopyPlanes, GrayReplicatesRgbReversesAndCmykGetsOpaqueFourth) {
     }
 }
 
+// A twin that differs from the portable kernel (as a SIMD twin may in its
+// rounding): a cut MCU must show exactly the twin's bytes for its visible
+// pixels, so that a region decode equals the crop of a whole decode.
+void twin_rgb_h2v2(const int16_t *c0, const int16_t *c1, const int16_t *c2, uint8_t *out, int32_t line) {
+    for (int32_t y = 0; y < 16; ++y)
+        for (int32_t x = 0; x < 16; ++x) {
+            const int32_t q = (x >= 8 ? 1 : 0) + (y >= 8 ? 2 : 0);
+            uint8_t *o = out + y * line + 3 * x;
+            o[0] = static_cast<uint8_t>(c0[64 * q + 8 * (y % 8) + x % 8] ^ 0x55);
+            o[1] = static_cast<uint8_t>(c1[8 * (y >> 1) + (x >> 1)]);
+            o[2] = static_cast<uint8_t>(c2[8 * (y >> 1) + (x >> 1)] + 1);
+        }
+}
+
+TEST(FastRoutines, CutMcusFollowANonPortableTwinExactly) {
+    for (const Geometry &g : {Geometry{17, 9, {0, 0, 0, 0}, false}, Geometry{40, 24, {3, 5, 29, 22}, true}}) {
+        const bool has_roi = g.roi != EMPTY_RECT;
+        const int32_t out_w = has_roi ? g.roi.right - g.roi.left : g.width;
+        const int32_t out_h = has_roi ? g.roi.bottom - g.roi.top : g.height;
+        PixelRig rig(g.width, g.height, {{2, 2}, {1, 1}, {1, 1}}, COLOR_YCBCR, COLOR_RGB, 3, 2);
+        rig.table.ycc_to_rgb_h2v2 = twin_rgb_h2v2;
+        rig.set_buffer(out_w, g.bottom_up ? -out_h : out_h, 2);
+        for (int32_t i = 0; i < 4; ++i) rig.props->roi[i] = (&g.roi.left)[i];
+        const int32_t cols = (g.width + 15) / 16, rows = (g.height + 15) / 16;
+        std::vector<std::vector<uint8_t>> rendered;
+        for (int32_t r = 0; r < rows; ++r)
+            for (int32_t c = 0; c < cols; ++c) {
+                rig.fill_random(static_cast<uint32_t>(50 * r + c + 1), 6);
+                std::vector<uint8_t> whole(16 * 16 * 3);
+                twin_rgb_h2v2(rig.mcu.data(), rig.mcu.data() + 256, rig.mcu.data() + 320, whole.data(), 48);
+                rendered.push_back(whole);
+                (void)mcu_ycc_rgb_h2v2(rig.props.get(), c, r);
+            }
+        for (int32_t y = 0; y < out_h; ++y) {
+            for (int32_t x = 0; x < out_w; ++x) {
+                const int32_t ix = x + (has_roi ? g.roi.left : 0), iy = y + (has_roi ? g.roi.top : 0);
+                const auto &m = rendered[static_cast<size_t>((iy / 16) * cols + ix / 16)];
+                for (int32_t b = 0; b < 3; ++b)
+                    ASSERT_EQ(rig.at(x, y)[b], m[static_cast<size_t>((iy % 16) * 48 + (ix % 16) * 3 + b)])
+                        << x << "," << y;
+            }
+            ASSERT_EQ(rig.at(out_w, y)[0], kPoison);
+        }
+    }
+}
+
 } // namespace
