@@ -117,6 +117,12 @@ struct Tally {
     }
 };
 
+// Diff images of the two registrations (run in parallel) must not collide.
+std::string diff_prefix() {
+    const char *env = std::getenv("QUORREL_USECPU");
+    return std::string("corpus_cpu") + (env != nullptr && *env != '\0' ? env : "default") + "_";
+}
+
 int32_t processor_class_in_use() {
     RecordPtr rec = new_record();
     return qrl::classify_processor(rec->props.kernel_table);
@@ -194,7 +200,7 @@ TEST_P(CorpusConformance, MatchesTheReferenceDecoder) {
             continue;
         }
         ++tally.compared;
-        EXPECT_TRUE(images_close("corpus_accurate_" + name, accurate.pixels.data(), 0, ref_accurate.pixels.data(), 0,
+        EXPECT_TRUE(images_close(diff_prefix() + "accurate_" + name, accurate.pixels.data(), 0, ref_accurate.pixels.data(), 0,
                                  h.width, h.height, channels, Limits{4, 0.5, 0.0}));
 
         const OurDecode fast = our_decode(data, h, image_color, channels, jpeg_color, 0);
@@ -204,7 +210,7 @@ TEST_P(CorpusConformance, MatchesTheReferenceDecoder) {
             continue;
         }
         ::testing::AssertionResult fast_ok =
-            images_close("corpus_fast_" + name, fast.pixels.data(), 0, ref_accurate.pixels.data(), 0, h.width,
+            images_close(diff_prefix() + "fast_" + name, fast.pixels.data(), 0, ref_accurate.pixels.data(), 0, h.width,
                          h.height, channels, Limits{255, 255.0, 40.0});
         if (!fast_ok) {
             // For diagnosis: how far libjpeg-turbo's own fast family is from
