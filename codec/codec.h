@@ -339,6 +339,12 @@ typedef struct JPEG_PROPERTIES {
     NEIGHBOUR_RING *neighbour_ring;
     int32_t neighbour_ring_blocks; /* blocks per ring row the ring was sized for */
     uint8_t mcu_work_area[QRL_MCU_MAX_BLOCKS * 64 * 2 + 32];
+
+    /* Resource limits of a decode, set by codec_init; the caller may change
+     * them between calls (0 or less: the default). Exceeding one gives
+     * JPEG_MEMORY_ERROR in every mode. */
+    int64_t max_coefficient_bytes; /* whole-image coefficient buffer and smoothing ring; default 1 GiB */
+    int32_t max_scans;             /* scans one call decodes; default 500 */
 } JPEG_PROPERTIES;
 
 /* The codec record: public fields first, then the library's state. */

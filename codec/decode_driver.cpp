@@ -18,10 +18,23 @@
 namespace qrl {
 namespace {
 
-// Largest whole-image coefficient buffer: 2 GiB. Larger frames (a 65535 x
-// 65535 progressive image needs about 12 GiB) are refused with
-// JPEG_MEMORY_ERROR instead of being allocated.
-constexpr uint64_t kMaxCoefficientBytes = uint64_t{1} << 31;
+// Default limits (JPEG_PROPERTIES max_coefficient_bytes and max_scans, set by
+// codec_init): a whole-image coefficient buffer of at most 1 GiB (a 65535 x
+// 65535 progressive image would need about 12 GiB) and at most 500 scans in
+// one call (a "scan bomb" of thousands of tiny scans would otherwise cost
+// time without bound). Exceeding either gives JPEG_MEMORY_ERROR before any
+// allocation sized from the headers.
+constexpr int64_t kDefaultMaxCoefficientBytes = int64_t{1} << 30;
+constexpr int32_t kDefaultMaxScans = 500;
+
+// The record's limits, or the defaults where the caller left 0 or less.
+uint64_t coefficient_limit(const JPEG_PROPERTIES *props) {
+    return static_cast<uint64_t>(props->max_coefficient_bytes > 0 ? props->max_coefficient_bytes
+                                                                  : kDefaultMaxCoefficientBytes);
+}
+int32_t scan_limit(const JPEG_PROPERTIES *props) {
+    return props->max_scans > 0 ? props->max_scans : kDefaultMaxScans;
+}
 
 void release_scan(SCAN_INFO *&scan) {
     if (scan == nullptr) return;
@@ -57,7 +70,7 @@ int32_t allocate_coefficient_buffer(JPEG_PROPERTIES *props) {
     release(props->coefficient_buffer);
     props->coefficient_buffer_blocks = 0;
     const uint64_t blocks = frame_blocks(props);
-    if (blocks == 0 || blocks * 64 * sizeof(int16_t) > kMaxCoefficientBytes) return JPEG_MEMORY_ERROR;
+    if (blocks == 0 || blocks * 64 * sizeof(int16_t) > coefficient_limit(props)) return JPEG_MEMORY_ERROR;
     props->coefficient_buffer = allocate_zeroed<int16_t>(static_cast<std::size_t>(blocks * 64));
     if (props->coefficient_buffer == nullptr) return JPEG_MEMORY_ERROR;
     props->coefficient_buffer_blocks = static_cast<int32_t>(blocks);
@@ -75,7 +88,7 @@ int32_t allocate_neighbour_ring(JPEG_PROPERTIES *props) {
         per_mcu += static_cast<int64_t>(props->frame_components[i].h_sampling) *
                    props->frame_components[i].v_sampling;
     const int64_t row_blocks = per_mcu * (static_cast<int64_t>(props->mcus_per_row) + 2);
-    if (row_blocks <= 0 || row_blocks * 64 * 4 * 2 > static_cast<int64_t>(kMaxCoefficientBytes))
+    if (row_blocks <= 0 || static_cast<uint64_t>(row_blocks) * 64 * 4 * 2 > coefficient_limit(props))
         return JPEG_MEMORY_ERROR;
     auto *ring = allocate_zeroed<NEIGHBOUR_RING>(1);
     if (ring == nullptr) return JPEG_MEMORY_ERROR;
@@ -108,9 +121,6 @@ int32_t rewind_stream(JPEG_PROPERTIES *props) {
     return JPEG_OK;
 }
 
-// Scans one call decodes at most: a stream of thousands of tiny scans
-// (a "scan bomb") would otherwise cost time without bound.
-constexpr int32_t kMaxScansPerCall = 500;
 // Blocks in the MCU of an interleaved scan (ITU-T T.81 B.2.3).
 constexpr int32_t kMaxInterleavedBlocks = 10;
 
@@ -295,7 +305,7 @@ int32_t decode_stream(JPEG_PROPERTIES *props) {
             }
 
             // SOS: a new scan.
-            if (!header_mode && ++scans_this_call > kMaxScansPerCall) return JPEG_MEMORY_ERROR;
+            if (!header_mode && ++scans_this_call > scan_limit(props)) return JPEG_MEMORY_ERROR;
             scan = allocate_zeroed<SCAN_INFO>(1);
             if (scan == nullptr) return JPEG_MEMORY_ERROR;
             const int32_t header = read_scan_header(props, scan);

@@ -181,6 +181,8 @@ int32_t init_record(void *context) {
     p->coefficient_buffer = nullptr;
     p->coefficient_buffer_blocks = 0;
     p->smooth_upsampling = 0;
+    p->max_coefficient_bytes = int64_t{1} << 30;
+    p->max_scans = 500;
     p->neighbour_ring = nullptr;
     p->neighbour_ring_blocks = 0;
 

@@ -363,12 +363,8 @@ struct OpenFinding {
 };
 const OpenFinding kOpenFindings[] = {
     {"ProgressiveRegionWithoutDcScan", "F10: a progressive region decode writes no pixels"},
-    {"EoiBeforeTheFirstScan", "F11: an image decode that meets EOI before any scan reports success"},
     {"SecondFrameHeaderWithCoefficientPlanes",
      "F9: a second, larger frame header is decoded into planes sized for the first frame"},
-    {"RepeatedRegionsOnOneRecord", "F8: a second region on one record re-decodes its MCU row from a wrong state"},
-    {"UninitialisedCoefficientsNeverReachTheOutput",
-     "F6: an image whose components never got a DC scan writes no pixels yet"},
 };
 
 const char *open_finding(const std::string &name) {
@@ -656,6 +652,52 @@ TEST(Regress, ScanBombRefusedInEveryMode) {
         EXPECT_EQ(run(bomb, o).code, JPEG_MEMORY_ERROR) << "mode " << mode;
     }
     std::remove(path.c_str());
+}
+
+// Resource limits: settable per record, defaults from codec_init, the same
+// code (JPEG_MEMORY_ERROR) in every mode when exceeded.
+TEST(Regress, LimitsHaveDefaultsAndAreSettablePerRecord) {
+    JPEG_CODEC_RECORD record;
+    std::memset(&record, 0xEE, sizeof record);
+    ASSERT_EQ(codec_init(&record), JPEG_OK);
+    EXPECT_EQ(record.props.max_coefficient_bytes, int64_t{1} << 30);
+    EXPECT_EQ(record.props.max_scans, 500);
+    EXPECT_EQ(codec_free(&record), JPEG_OK);
+
+    auto decode = [](const Bytes &stream, int64_t max_bytes, int32_t max_scans, int32_t mode) {
+        JPEG_CODEC_RECORD r;
+        std::memset(&r, 0, sizeof r);
+        EXPECT_EQ(codec_init(&r), JPEG_OK);
+        if (max_bytes != 0) r.props.max_coefficient_bytes = max_bytes;
+        if (max_scans != 0) r.props.max_scans = max_scans;
+        Bytes exact(stream);
+        Bytes pixels(64 * 64, 0);
+        r.jpeg_buffer = exact.data();
+        r.jpeg_buffer_size = static_cast<int32_t>(exact.size());
+        int32_t code = codec_read(&r, JPEG_IO_READ_HEADER_MEM);
+        if (code == JPEG_OK) {
+            r.image_pixels = pixels.data();
+            r.image_width = 64;
+            r.image_height = 64;
+            r.image_channels = 1;
+            r.image_color = COLOR_GRAY;
+            code = codec_read(&r, mode);
+        }
+        EXPECT_EQ(codec_free(&r), JPEG_OK);
+        return code;
+    };
+    // Scans: a baseline image of 4 scans.
+    const Bytes four_scans = scan_bomb(false, 4);
+    for (int32_t mode : {JPEG_IO_DECODE_MEM, JPEG_IO_DECODE_HALF_MEM, JPEG_IO_DECODE_EIGHTH_MEM}) {
+        EXPECT_EQ(decode(four_scans, 0, 4, mode), JPEG_OK) << "mode " << mode;
+        EXPECT_EQ(decode(four_scans, 0, 3, mode), JPEG_MEMORY_ERROR) << "mode " << mode;
+    }
+    // Coefficient buffer: a 64 x 64 progressive gray image needs 64 blocks of
+    // 128 bytes.
+    const Bytes progressive = scan_bomb(true, 1);
+    EXPECT_EQ(decode(progressive, 64 * 128, 0, JPEG_IO_DECODE_MEM), JPEG_OK);
+    EXPECT_EQ(decode(progressive, 64 * 128 - 1, 0, JPEG_IO_DECODE_MEM), JPEG_MEMORY_ERROR);
+    EXPECT_EQ(decode(progressive, 64 * 128 - 1, 0, JPEG_IO_DECODE_QUARTER_MEM), JPEG_MEMORY_ERROR);
 }
 
 // 12: every prefix of a small baseline and a small progressive file gives a
