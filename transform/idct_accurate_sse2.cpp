@@ -1,27 +1,24 @@
-// SSE2 accurate 8x8 inverse DCT.
+// SSE2 accurate 8x8 inverse DCT, bit-exact with the portable idct_accurate_8x8
+// for every input block.
 //
-// Row pass: each row v is multiplied by a matrix M_v(u, x) =
-// round(16384 * k(v) * a(u) * cos((2x + 1) * u * pi / 16)) with four 32-bit
-// multiply-add instructions (even and odd halves; outputs x and 7 - x share
-// them), then (sum + 2048) >> 12 saturated to 16 bits and stored in place.
-// The factor k(v) (1, sqrt(2)cos(pi/16), sqrt(2)cos(pi/8), sqrt(2)cos(3pi/16)
-// for the row pairs {0,4}, {1,7}, {2,6}, {3,5}) turns the column pass into a
-// tangent form that needs only 16-bit products.
+// It runs the portable rotation-form butterfly with the same constants, the
+// same intermediate roundings and the same 32-bit wrapping arithmetic, on eight
+// rows (pass 1) or eight columns (pass 2) at once: the block is transposed so
+// that register k holds input x_k of all eight lines, pairs of inputs are
+// interleaved and multiplied with _mm_madd_epi16 into 32-bit lanes, and every
+// sum and shift is done on 32-bit lanes (which wrap exactly as the portable
+// wrap32 arithmetic does).
 //
-// Column pass, eight columns per register, 16-bit saturating arithmetic;
-// mulhi(x, c) = (x * c) >> 16, tan(3pi/16) and cos(pi/4) as (c - 1) + 1:
-//   A = R1 + mulhi(R7, t1)        B = mulhi(R1, t1) - R7
-//   C = R3 + T3(R5)               D = T3(R3) - R5,   T3(x) = mulhi(x, t3 - 1) + x
-//   b0 = A + C + 1                b3 = B - D + 1
-//   b1 = C4((A - C) + (B + D)) | 1      b2 = C4((A - C) - (B + D)) | 1
-//   be0 = R2 + mulhi(R6, t2)      be1 = mulhi(R2, t2) - R6
-//   E0 = (R0 + R4 + 16) + be0     E3 = (R0 + R4 + 15) - be0
-//   E1 = (R0 - R4 + 16) + be1     E2 = (R0 - R4 + 15) - be1
-//   y0 = E0 + b0, y7 = E0 - b0, y1 = E1 + b1, y6 = E1 - b1,
-//   y2 = E2 + b2, y5 = E2 - b2, y3 = E3 + b3, y4 = E3 - b3,
-// each output then y >> 5, + 128 (saturating) and packed to 0..255.
-// The column values are 32 times the samples, so >> 5 removes the scale; the
-// 1s offset the downward truncation of the products.
+// Products whose constant does not fit a signed 16-bit lane are split so that
+// the sum stays exact modulo 2^32:
+//   42813*x = -22723*x + (x << 16),  -42813*x = 22723*x - (x << 16),
+//   32768*(a + b) = (16384*a + 16384*b) << 1,
+//   5793*t = 5793*(t & 0x7fff) + ((5793*(t >> 15)) << 15)  (t has 20 bits).
+//
+// Pass 1 takes any int16 inputs. Its outputs (20-bit values) are packed to 16
+// bits for pass 2, which is exact only while they fit; a block with a pass-1
+// output outside -32768..32767 (possible only for coefficients far beyond what
+// 8-bit JPEG data produces) is handed unchanged to the portable kernel.
 #include "transform/fixed_point.h"
 #include "transform/simd_common_sse2.h"
 #include "transform/transform.h"
@@ -31,101 +28,143 @@ namespace {
 
 using namespace sse2;
 
-// Per row group: coefficient pairs for (u0, u2), (u4, u6), (u1, u3), (u5, u7)
-// at outputs x = 0..3; outputs 7..4 use the same entries with the odd terms negated.
-alignas(16) constexpr int16_t kRowMatrix[4][4][8] = {
-    {
-        {16384, 21407, 16384, 8867, 16384, -8867, 16384, -21407},
-        {16384, 8867, -16384, -21407, -16384, 21407, 16384, -8867},
-        {22725, 19266, 19266, -4520, 12873, -22725, 4520, -12873},
-        {12873, 4520, -22725, -12873, 4520, 19266, 19266, -22725},
-    },
-    {
-        {22725, 29692, 22725, 12299, 22725, -12299, 22725, -29692},
-        {22725, 12299, -22725, -29692, -22725, 29692, 22725, -12299},
-        {31521, 26722, 26722, -6270, 17855, -31521, 6270, -17855},
-        {17855, 6270, -31521, -17855, 6270, 26722, 26722, -31521},
-    },
-    {
-        {21407, 27969, 21407, 11585, 21407, -11585, 21407, -27969},
-        {21407, 11585, -21407, -27969, -21407, 27969, 21407, -11585},
-        {29692, 25172, 25172, -5906, 16819, -29692, 5906, -16819},
-        {16819, 5906, -29692, -16819, 5906, 25172, 25172, -29692},
-    },
-    {
-        {19266, 25172, 19266, 10426, 19266, -10426, 19266, -25172},
-        {19266, 10426, -19266, -25172, -19266, 25172, 19266, -10426},
-        {26722, 22654, 22654, -5315, 15137, -26722, 5315, -15137},
-        {15137, 5315, -26722, -15137, 5315, 22654, 22654, -26722},
-    },
-};
-constexpr int kRowGroup[8] = {0, 1, 2, 3, 0, 3, 2, 1};
+// A 32-bit lane with coefficient a for its low 16-bit word and b for its high one.
+inline __m128i pair(int32_t a, int32_t b) {
+    const uint32_t lo = static_cast<uint16_t>(static_cast<int16_t>(a));
+    const uint32_t hi = static_cast<uint16_t>(static_cast<int16_t>(b));
+    return _mm_set1_epi32(static_cast<int32_t>(lo | (hi << 16)));
+}
 
-inline __m128i row_pass(__m128i row, const int16_t (*m)[8]) {
-    // Words to (x0, x2), (x4, x6), (x1, x3), (x5, x7) pairs.
-    __m128i r = _mm_shufflelo_epi16(row, _MM_SHUFFLE(3, 1, 2, 0));
-    r = _mm_shufflehi_epi16(r, _MM_SHUFFLE(3, 1, 2, 0));
-    r = _mm_shuffle_epi32(r, _MM_SHUFFLE(3, 1, 2, 0));
-    const __m128i p02 = _mm_shuffle_epi32(r, 0x00);
-    const __m128i p46 = _mm_shuffle_epi32(r, 0x55);
-    const __m128i p13 = _mm_shuffle_epi32(r, 0xAA);
-    const __m128i p57 = _mm_shuffle_epi32(r, 0xFF);
-    const __m128i m0 = _mm_load_si128(reinterpret_cast<const __m128i *>(m[0]));
-    const __m128i m1 = _mm_load_si128(reinterpret_cast<const __m128i *>(m[1]));
-    const __m128i m2 = _mm_load_si128(reinterpret_cast<const __m128i *>(m[2]));
-    const __m128i m3 = _mm_load_si128(reinterpret_cast<const __m128i *>(m[3]));
-    const __m128i even = _mm_add_epi32(_mm_madd_epi16(p02, m0), _mm_madd_epi16(p46, m1));
-    const __m128i odd = _mm_add_epi32(_mm_madd_epi16(p13, m2), _mm_madd_epi16(p57, m3));
-    const __m128i round = _mm_set1_epi32(2048);
-    const __m128i lo = _mm_srai_epi32(_mm_add_epi32(_mm_add_epi32(even, odd), round), 12);
-    const __m128i hi = _mm_srai_epi32(_mm_add_epi32(_mm_sub_epi32(even, odd), round), 12);
-    // lo holds outputs 0..3, hi outputs 7..4.
-    return _mm_shufflehi_epi16(_mm_packs_epi32(lo, hi), _MM_SHUFFLE(0, 1, 2, 3));
+constexpr int32_t kOverflow16 = 65536; // 2^16, removed from the two large constants
+static_assert(kIdct_r2cos_2 - kOverflow16 >= -32768 && kOverflow16 - kIdct_r2cos_2 <= 32767,
+              "42813 splits into a 16-bit coefficient and a 16-bit shift");
+static_assert(kIdctOne_q15 == 2 * 16384, "the DC scale is applied as 16384 then << 1");
+static_assert(kIdct_cos_1 < 32768 && kIdct_cos_3 < 32768 && kIdct_cos_5 < 32768 && kIdct_cos_7 < 32768 &&
+                  kIdct_r2sin_2 < 32768 && kIdct_cos_4_q13 < 32768,
+              "the other constants fit signed 16-bit lanes");
+
+struct Constants {
+    __m128i c04_sum, c04_dif;   // (16384, 16384), (16384, -16384)
+    __m128i c26_e, c26_f;       // (42813 - 2^16, 17734), (17734, 2^16 - 42813)
+    __m128i c17_o1, c17_o2;     // (32138, 6393), (6393, -32138)
+    __m128i c53_o3, c53_o4;     // (18205, 27246), (27246, -18205) on (x5, x3)
+    __m128i c4;                 // (5793, 0)
+    __m128i low15, round12;
+};
+
+inline Constants make_constants() {
+    Constants k;
+    k.c04_sum = pair(16384, 16384);
+    k.c04_dif = pair(16384, -16384);
+    k.c26_e = pair(kIdct_r2cos_2 - kOverflow16, kIdct_r2sin_2);
+    k.c26_f = pair(kIdct_r2sin_2, kOverflow16 - kIdct_r2cos_2);
+    k.c17_o1 = pair(kIdct_cos_1, kIdct_cos_7);
+    k.c17_o2 = pair(kIdct_cos_7, -kIdct_cos_1);
+    k.c53_o3 = pair(kIdct_cos_5, kIdct_cos_3);
+    k.c53_o4 = pair(kIdct_cos_3, -kIdct_cos_5);
+    k.c4 = pair(kIdct_cos_4_q13, 0);
+    k.low15 = _mm_set1_epi32(0x7fff);
+    k.round12 = _mm_set1_epi32(2048);
+    return k;
+}
+
+// t * 5793 modulo 2^32 for 32-bit lanes t with |t| < 2^19.
+inline __m128i mul_cos4(__m128i t, const Constants &k) {
+    const __m128i lo = _mm_madd_epi16(_mm_and_si128(t, k.low15), k.c4);
+    const __m128i hi = _mm_madd_epi16(_mm_srai_epi32(t, 15), k.c4);
+    return _mm_add_epi32(lo, _mm_slli_epi32(hi, 15));
+}
+
+// The butterfly on four lines. p04, p26, p17, p53 hold the interleaved input
+// pairs (x0, x4), (x2, x6), (x1, x7), (x5, x3); x2h and x6h hold x2 << 16 and
+// x6 << 16 in 32-bit lanes.
+inline void butterfly4(__m128i p04, __m128i p26, __m128i p17, __m128i p53, __m128i x2h, __m128i x6h,
+                       const Constants &k, __m128i y[8]) {
+    const __m128i o1 = _mm_madd_epi16(p17, k.c17_o1);
+    const __m128i o2 = _mm_madd_epi16(p17, k.c17_o2);
+    const __m128i o3 = _mm_madd_epi16(p53, k.c53_o3);
+    const __m128i o4 = _mm_madd_epi16(p53, k.c53_o4);
+    const __m128i p = mul_cos4(_mm_srai_epi32(_mm_add_epi32(_mm_add_epi32(o1, o3), k.round12), 12), k);
+    const __m128i q = mul_cos4(_mm_srai_epi32(_mm_add_epi32(_mm_add_epi32(o2, o4), k.round12), 12), k);
+    const __m128i d13 = _mm_sub_epi32(o1, o3);
+    const __m128i d24 = _mm_sub_epi32(o2, o4);
+    const __m128i r = _mm_add_epi32(d13, d24);
+    const __m128i s = _mm_sub_epi32(d13, d24);
+
+    const __m128i g = _mm_slli_epi32(_mm_madd_epi16(p04, k.c04_sum), 1);
+    const __m128i h = _mm_slli_epi32(_mm_madd_epi16(p04, k.c04_dif), 1);
+    const __m128i e = _mm_add_epi32(_mm_madd_epi16(p26, k.c26_e), x2h);
+    const __m128i f = _mm_sub_epi32(_mm_madd_epi16(p26, k.c26_f), x6h);
+    const __m128i e0 = _mm_add_epi32(g, e);
+    const __m128i e3 = _mm_sub_epi32(g, e);
+    const __m128i e1 = _mm_add_epi32(h, f);
+    const __m128i e2 = _mm_sub_epi32(h, f);
+
+    y[0] = _mm_add_epi32(e0, p);
+    y[7] = _mm_sub_epi32(e0, p);
+    y[1] = _mm_add_epi32(e1, r);
+    y[6] = _mm_sub_epi32(e1, r);
+    y[2] = _mm_add_epi32(e2, s);
+    y[5] = _mm_sub_epi32(e2, s);
+    y[3] = _mm_add_epi32(e3, q);
+    y[4] = _mm_sub_epi32(e3, q);
+}
+
+// The butterfly on eight lines: x[k] holds input k of lines 0..7 as 16-bit
+// lanes; lo[k] and hi[k] receive output k of lines 0..3 and 4..7.
+inline void butterfly8(const __m128i x[8], const Constants &k, __m128i lo[8], __m128i hi[8]) {
+    const __m128i zero = _mm_setzero_si128();
+    butterfly4(_mm_unpacklo_epi16(x[0], x[4]), _mm_unpacklo_epi16(x[2], x[6]), _mm_unpacklo_epi16(x[1], x[7]),
+               _mm_unpacklo_epi16(x[5], x[3]), _mm_unpacklo_epi16(zero, x[2]), _mm_unpacklo_epi16(zero, x[6]), k,
+               lo);
+    butterfly4(_mm_unpackhi_epi16(x[0], x[4]), _mm_unpackhi_epi16(x[2], x[6]), _mm_unpackhi_epi16(x[1], x[7]),
+               _mm_unpackhi_epi16(x[5], x[3]), _mm_unpackhi_epi16(zero, x[2]), _mm_unpackhi_epi16(zero, x[6]), k,
+               hi);
 }
 
 } // namespace
 
 void idct_accurate_8x8_sse2(int16_t *block) {
-    __m128i r[8];
+    const Constants k = make_constants();
+    __m128i x[8];
     for (int v = 0; v < 8; ++v) {
-        r[v] = row_pass(load8(block + 8 * v), kRowMatrix[kRowGroup[v]]);
+        x[v] = load8(block + 8 * v);
     }
+    transpose8(x); // x[k] lane v = block[8v + k]
 
-    const __m128i t1 = _mm_set1_epi16(static_cast<int16_t>(kSimdTan1));
-    const __m128i t2 = _mm_set1_epi16(static_cast<int16_t>(kSimdTan2));
-    const __m128i t3m1 = _mm_set1_epi16(static_cast<int16_t>(kSimdTan3m1));
-    const __m128i c4m1 = _mm_set1_epi16(static_cast<int16_t>(kSimdCos4m1));
-    const __m128i one = _mm_set1_epi16(1);
-    const __m128i r16 = _mm_set1_epi16(16);
-    const __m128i r15 = _mm_set1_epi16(15);
+    // Pass 1: rows, (y + 2048) >> 12; note whether every result fits 16 bits.
+    __m128i lo[8], hi[8];
+    butterfly8(x, k, lo, hi);
+    const __m128i bias = _mm_set1_epi32(0x8000);
+    __m128i outside = _mm_setzero_si128();
+    for (int i = 0; i < 8; ++i) {
+        lo[i] = _mm_srai_epi32(_mm_add_epi32(lo[i], k.round12), 12);
+        hi[i] = _mm_srai_epi32(_mm_add_epi32(hi[i], k.round12), 12);
+        outside = _mm_or_si128(outside, _mm_or_si128(_mm_add_epi32(lo[i], bias), _mm_add_epi32(hi[i], bias)));
+    }
+    outside = _mm_and_si128(outside, _mm_set1_epi32(static_cast<int32_t>(0xffff0000u)));
+    if (_mm_movemask_epi8(_mm_cmpeq_epi32(outside, _mm_setzero_si128())) != 0xffff) {
+        idct_accurate_8x8(block);
+        return;
+    }
+    for (int i = 0; i < 8; ++i) {
+        x[i] = _mm_packs_epi32(lo[i], hi[i]); // exact: every value fits
+    }
+    transpose8(x); // x[k] lane u = w[8k + u]
 
-    const __m128i a = _mm_adds_epi16(r[1], _mm_mulhi_epi16(r[7], t1));
-    const __m128i b = _mm_subs_epi16(_mm_mulhi_epi16(r[1], t1), r[7]);
-    const __m128i c = _mm_adds_epi16(r[3], _mm_adds_epi16(_mm_mulhi_epi16(r[5], t3m1), r[5]));
-    const __m128i d = _mm_subs_epi16(_mm_adds_epi16(_mm_mulhi_epi16(r[3], t3m1), r[3]), r[5]);
-    const __m128i b0 = _mm_adds_epi16(_mm_adds_epi16(a, c), one);
-    const __m128i b3 = _mm_adds_epi16(_mm_subs_epi16(b, d), one);
-    const __m128i amc = _mm_subs_epi16(a, c);
-    const __m128i bpd = _mm_adds_epi16(b, d);
-    const __m128i s1 = _mm_adds_epi16(amc, bpd);
-    const __m128i s2 = _mm_subs_epi16(amc, bpd);
-    const __m128i b1 = _mm_or_si128(_mm_adds_epi16(_mm_mulhi_epi16(s1, c4m1), s1), one);
-    const __m128i b2 = _mm_or_si128(_mm_adds_epi16(_mm_mulhi_epi16(s2, c4m1), s2), one);
-
-    const __m128i be0 = _mm_adds_epi16(r[2], _mm_mulhi_epi16(r[6], t2));
-    const __m128i be1 = _mm_subs_epi16(_mm_mulhi_epi16(r[2], t2), r[6]);
-    const __m128i a0 = _mm_adds_epi16(r[0], r[4]);
-    const __m128i a1 = _mm_subs_epi16(r[0], r[4]);
-    const __m128i e0 = _mm_adds_epi16(_mm_adds_epi16(a0, r16), be0);
-    const __m128i e3 = _mm_subs_epi16(_mm_adds_epi16(a0, r15), be0);
-    const __m128i e1 = _mm_adds_epi16(_mm_adds_epi16(a1, r16), be1);
-    const __m128i e2 = _mm_subs_epi16(_mm_adds_epi16(a1, r15), be1);
-
-    auto out = [](__m128i v) { return _mm_srai_epi16(v, 5); };
-    store_samples(block + 0, block + 8, out(_mm_adds_epi16(e0, b0)), out(_mm_adds_epi16(e1, b1)));
-    store_samples(block + 16, block + 24, out(_mm_adds_epi16(e2, b2)), out(_mm_adds_epi16(e3, b3)));
-    store_samples(block + 32, block + 40, out(_mm_subs_epi16(e3, b3)), out(_mm_subs_epi16(e2, b2)));
-    store_samples(block + 48, block + 56, out(_mm_subs_epi16(e1, b1)), out(_mm_subs_epi16(e0, b0)));
+    // Pass 2: columns, (y + 2^20) >> 21, + 128, clamped to 0..255.
+    butterfly8(x, k, lo, hi);
+    const __m128i round21 = _mm_set1_epi32(1048576);
+    const __m128i shift = _mm_set1_epi16(128);
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i top = _mm_set1_epi16(255);
+    for (int i = 0; i < 8; ++i) {
+        const __m128i a = _mm_srai_epi32(_mm_add_epi32(lo[i], round21), 21);
+        const __m128i b = _mm_srai_epi32(_mm_add_epi32(hi[i], round21), 21);
+        // |a|, |b| <= 1024, so the pack and the + 128 are exact.
+        const __m128i s = _mm_add_epi16(_mm_packs_epi32(a, b), shift);
+        store8(block + 8 * i, _mm_min_epi16(_mm_max_epi16(s, zero), top));
+    }
 }
 
 } // namespace qrl

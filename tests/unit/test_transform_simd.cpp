@@ -99,7 +99,7 @@ bool model_fast_idct(int16_t *block) {
     return true;
 }
 
-// ---- Scalar model of the SIMD accurate transform -----------------------------
+// ---- Saturating 16-bit helpers and the SIMD row matrices (forward model) ------
 int16_t sat16(int32_t v) { return static_cast<int16_t>(std::clamp(v, -32768, 32767)); }
 int16_t adds(int16_t a, int16_t b) { return sat16(int32_t{a} + b); }
 int16_t subs(int16_t a, int16_t b) { return sat16(int32_t{a} - b); }
@@ -109,42 +109,6 @@ int16_t row_matrix(int v, int u, int x) {
     const double k = group == 0 ? 1.0 : std::sqrt(2.0) * std::cos(group * M_PI / 16.0);
     const double a = u == 0 ? 1.0 : std::sqrt(2.0);
     return static_cast<int16_t>(std::lround(16384.0 * k * a * std::cos((2 * x + 1) * u * M_PI / 16.0)));
-}
-
-void model_accurate_idct(int16_t *block) {
-    int16_t r[8][8];
-    for (int v = 0; v < 8; ++v) {
-        for (int x = 0; x < 8; ++x) {
-            uint32_t sum = 0; // 32-bit multiply-adds wrap
-            for (int u = 0; u < 8; ++u) {
-                sum += static_cast<uint32_t>(int32_t{block[8 * v + u]} * row_matrix(v, u, x));
-            }
-            r[v][x] = sat16(static_cast<int32_t>(sum + 2048u) >> 12);
-        }
-    }
-    for (int x = 0; x < 8; ++x) {
-        auto R = [&](int v) { return r[v][x]; };
-        const int16_t a = adds(R(1), mulhi(R(7), 13036));
-        const int16_t b = subs(mulhi(R(1), 13036), R(7));
-        const int16_t c = adds(R(3), adds(mulhi(R(5), -21746), R(5)));
-        const int16_t d = subs(adds(mulhi(R(3), -21746), R(3)), R(5));
-        const int16_t b0 = adds(adds(a, c), 1);
-        const int16_t b3 = adds(subs(b, d), 1);
-        const int16_t amc = subs(a, c), bpd = adds(b, d);
-        const int16_t s1 = adds(amc, bpd), s2 = subs(amc, bpd);
-        const int16_t b1 = static_cast<int16_t>(adds(mulhi(s1, -19195), s1) | 1);
-        const int16_t b2 = static_cast<int16_t>(adds(mulhi(s2, -19195), s2) | 1);
-        const int16_t be0 = adds(R(2), mulhi(R(6), 27146));
-        const int16_t be1 = subs(mulhi(R(2), 27146), R(6));
-        const int16_t a0 = adds(R(0), R(4)), a1 = subs(R(0), R(4));
-        const int16_t e0 = adds(adds(a0, 16), be0), e3 = subs(adds(a0, 15), be0);
-        const int16_t e1 = adds(adds(a1, 16), be1), e2 = subs(adds(a1, 15), be1);
-        const int16_t y[8] = {adds(e0, b0), adds(e1, b1), adds(e2, b2), adds(e3, b3),
-                              subs(e3, b3), subs(e2, b2), subs(e1, b1), subs(e0, b0)};
-        for (int k = 0; k < 8; ++k) {
-            block[8 * k + x] = static_cast<int16_t>(std::clamp<int>(adds(static_cast<int16_t>(y[k] >> 5), 128), 0, 255));
-        }
-    }
 }
 
 // ---- Scalar model of the SIMD accurate forward transform ---------------------
@@ -326,18 +290,69 @@ TEST(SimdTransform, FastIdctIsWithinAFewLevelsOfPortableMostlyBelow) {
     EXPECT_GT(lower, higher);
 }
 
-TEST(SimdTransform, AccurateIdctFollowsItsArithmetic) {
+// Blocks built from the extreme values, where the portable kernel's 32-bit
+// sums wrap and the SIMD kernel hands some blocks to it.
+Block make_extreme_block(std::mt19937 &rng, int n) {
+    static const int16_t kEdges[] = {-32768, -32767, 32767, 0, 1, -1, 16384, -16384};
+    std::uniform_int_distribution<int> pick(0, 7), pos(0, 63), coin(0, 1);
+    Block b{};
+    switch (n % 4) {
+    case 0: // one sign everywhere, or alternating
+        for (int i = 0; i < 64; ++i) b[i] = static_cast<int16_t>(n % 8 == 0 ? 32767 : (i % 2 ? 32767 : -32767));
+        break;
+    case 1: // every entry one of the edge values
+        for (int16_t &v : b) v = kEdges[pick(rng)];
+        break;
+    case 2: // a few edge values in an otherwise empty block
+        for (int m = 0; m < 3; ++m) b[pos(rng)] = static_cast<int16_t>(coin(rng) ? 32767 : -32767);
+        break;
+    default: // full-magnitude random signs
+        for (int16_t &v : b) v = static_cast<int16_t>(coin(rng) ? 32767 - pick(rng) : -32767 + pick(rng));
+        break;
+    }
+    return b;
+}
+
+// Real dequantized blocks over a range of qualities (table scales 1 % to 800 %).
+Block make_dequantized_block(std::mt19937 &rng, int n) {
+    static const int kPercents[] = {1, 5, 25, 50, 100, 200, 400, 800};
+    const auto natural = qrl_test::scaled_table(kPercents[n % 8]);
+    Block b = qrl_test::quantize_samples(qrl_test::random_samples(rng, 10 + n % 60), natural);
+    std::array<int16_t, 80> t{};
+    const auto z = qrl_test::to_zigzag(natural);
+    std::copy(z.begin(), z.end(), t.begin());
+    qrl::prepare_dequant_table_accurate(t.data());
+    qrl::dequantize_accurate(b.data(), t.data());
+    return b;
+}
+
+TEST(SimdTransform, AccurateIdctEqualsPortable) {
     REQUIRE_SIMD();
     std::mt19937 rng(6);
     for (qrl::KernelSet set : kSimdSets) {
         const auto kernel = qrl::kernel_set_table(set).idct_accurate_8x8;
+        auto check = [&](const Block &in, const char *what, int n) -> ::testing::AssertionResult {
+            Block expected = in, got = in;
+            qrl::idct_accurate_8x8(expected.data());
+            kernel(got.data());
+            if (got == expected) return ::testing::AssertionSuccess();
+            return ::testing::AssertionFailure() << what << ", block " << n << ", set " << static_cast<int>(set);
+        };
         for (Input kind : kInputs) {
             for (int n = 0; n < 2000; ++n) {
-                const Block in = make_block(rng, kind, false);
-                Block expected = in, got = in;
-                model_accurate_idct(expected.data());
-                kernel(got.data());
-                ASSERT_EQ(got, expected) << "input kind " << static_cast<int>(kind) << ", block " << n;
+                ASSERT_TRUE(check(make_block(rng, kind, false), "random input kind", static_cast<int>(kind) * 10000 + n));
+            }
+        }
+        for (int n = 0; n < 2000; ++n) {
+            ASSERT_TRUE(check(make_extreme_block(rng, n), "extreme values", n));
+            ASSERT_TRUE(check(make_dequantized_block(rng, n), "dequantized", n));
+        }
+        // Single coefficients at the extremes, each position.
+        for (int i = 0; i < 64; ++i) {
+            for (int16_t v : {int16_t{-32768}, int16_t{-32767}, int16_t{32767}, int16_t{1}, int16_t{-1}}) {
+                Block b{};
+                b[i] = v;
+                ASSERT_TRUE(check(b, "single coefficient", i));
             }
         }
     }
