@@ -298,6 +298,11 @@ int32_t decode_stream(JPEG_PROPERTIES *props) {
                 return JPEG_OK;
             }
             if (code != kMarkerSos) {
+                // Coefficient planes carry no size: a frame header met after a
+                // scan would be decoded into planes sized for the earlier frame.
+                if (code == kMarkerSof0 && (scans_this_call > 0 || resuming) &&
+                    props->coefficient_planes != nullptr)
+                    return JPEG_MULTIPLE_FRAMES;
                 bool end_parse = false;
                 const int32_t handled = dispatch_marker(props, code, &end_parse);
                 if (handled != JPEG_OK || end_parse) return handled;

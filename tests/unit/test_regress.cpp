@@ -363,8 +363,6 @@ struct OpenFinding {
 };
 const OpenFinding kOpenFindings[] = {
     {"ProgressiveRegionWithoutDcScan", "F10: a progressive region decode writes no pixels"},
-    {"SecondFrameHeaderWithCoefficientPlanes",
-     "F9: a second, larger frame header is decoded into planes sized for the first frame"},
 };
 
 const char *open_finding(const std::string &name) {
