@@ -257,6 +257,7 @@ bool run_libjpeg_decode(DecodeState &s, const uint8_t *jpeg, size_t size, int pi
     }
     s.dinfo.do_fancy_upsampling = (flags & TJFLAG_FASTUPSAMPLE) != 0 ? FALSE : TRUE;
     s.dinfo.dct_method = (flags & TJFLAG_FASTDCT) != 0 ? JDCT_IFAST : JDCT_ISLOW;
+    if ((flags & kOracleNoBlockSmoothing) != 0) s.dinfo.do_block_smoothing = FALSE;
     jpeg_start_decompress(&s.dinfo);
     img.width = static_cast<int>(s.dinfo.output_width);
     img.height = static_cast<int>(s.dinfo.output_height);
@@ -284,6 +285,7 @@ DecodedImage libjpeg_decode(const uint8_t *jpeg, size_t size, int pixel_format, 
 } // namespace
 
 DecodedImage tj_decode(const uint8_t *jpeg, size_t size, int pixel_format, int flags) {
+    if ((flags & kOracleNoBlockSmoothing) != 0) return libjpeg_decode(jpeg, size, pixel_format, flags);
     DecodedImage img;
     tjhandle handle = tjInitDecompress();
     if (handle == nullptr) {

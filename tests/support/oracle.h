@@ -91,6 +91,11 @@ DecodedImage tj_decode(const uint8_t *jpeg, size_t size, int pixel_format, int f
 // Reference flags matching our two transform families.
 constexpr int kTjAccurate = TJFLAG_FASTUPSAMPLE | TJFLAG_ACCURATEDCT;
 constexpr int kTjFast = TJFLAG_FASTUPSAMPLE | TJFLAG_FASTDCT;
+// Extra flag (not a TurboJPEG one): decode through the libjpeg API with
+// inter-block smoothing off. libjpeg-turbo smooths the DC-only blocks of a
+// progressive image whose scans stop early; quorrel outputs the coefficients
+// as they are, so such references are taken without the smoothing.
+constexpr int kOracleNoBlockSmoothing = 1 << 30;
 
 // ---- Comparison --------------------------------------------------------------------
 struct DiffStats {
