@@ -8,6 +8,12 @@
 #   release    optimised build (RelWithDebInfo), every test
 #   sanitize   AddressSanitizer + UndefinedBehaviorSanitizer build, every test
 #   portable   the release build's tests again with the portable kernels (QUORREL_USECPU=0)
+#   fuzz       clang-14 libFuzzer build of fuzz/, each target fuzzed briefly
+#              (QUORREL_FUZZ_SECONDS, default 20) from the regression inputs and samples
+#
+# The sanitize mode also replays tests/regress/inputs and samples/*.jpg through
+# every fuzz target's replay program. Setting QRL_CI_ASAN=1 makes .ci/run add
+# the sanitize mode to its default run.
 #
 # Environment: QUORREL_BUILD_ROOT (default: the repository) holds the build
 # folders build-release/ (demo), build-test/ (release and portable tests) and
@@ -52,6 +58,32 @@ configure_and_build() {
     cmake --build "$dir" -j "$jobs"
 }
 
+# Every fuzz target's replay program over the regression inputs and the
+# bundled samples, under the sanitizers of the build in DIR.
+replay_seeds() {
+    local dir="$1" r
+    for r in "$dir"/fuzz/fuzz_*_replay; do
+        [ -x "$r" ] || continue
+        "$r" --skip-list "$repo/tests/regress/replay-skip.txt" "$repo/tests/regress/inputs" "$repo"/samples/*.jpg
+    done
+}
+
+# Short libFuzzer runs, one target at a time.
+fuzz_briefly() {
+    local dir="$1" seconds="${QUORREL_FUZZ_SECONDS:-20}" f name corpus
+    for f in "$dir"/fuzz/fuzz_*; do
+        case "$f" in *_replay | *.a) continue ;; esac
+        [ -x "$f" ] || continue
+        name="$(basename "$f")"
+        corpus="$dir/fuzz-corpus/$name"
+        mkdir -p "$corpus" "$dir/fuzz-artifacts"
+        log "fuzzing $name for ${seconds}s"
+        "$f" -max_total_time="$seconds" -max_len=16384 -rss_limit_mb=2048 -timeout=25 \
+            -dict="$repo/fuzz/jpeg.dict" -artifact_prefix="$dir/fuzz-artifacts/$name-" \
+            "$corpus" "$repo/tests/regress/inputs" "$repo/samples" 2>&1 | tail -n 3
+    done
+}
+
 run_tests() {
     local dir="$1"
     log "testing $dir"
@@ -93,13 +125,25 @@ test_mode() {
             -DQUORREL_SANITIZE=ON
         ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
             run_tests "$build_root/build-sanitize"
+        log "replaying the regression inputs and samples through the fuzz targets"
+        ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+            replay_seeds "$build_root/build-sanitize"
+        ;;
+    fuzz)
+        if ! command -v clang++-14 >/dev/null 2>&1; then
+            packages+=(clang-14)
+            install_packages
+        fi
+        CC=clang-14 CXX=clang++-14 configure_and_build "$build_root/build-fuzz" -DQUORREL_FUZZ=ON \
+            -DQUORREL_SANITIZE=ON -DBUILD_TESTING=OFF -DQUORREL_BUILD_TOOLS=OFF -DQUORREL_BUILD_PLUGIN=OFF
+        fuzz_briefly "$build_root/build-fuzz"
         ;;
     portable)
         configure_and_build "$build_root/build-test" -DQUORREL_WERROR=ON -DBUILD_TESTING=ON
         QUORREL_USECPU=0 run_tests "$build_root/build-test"
         ;;
     *)
-        echo "unknown test mode '$1' (release, sanitize, portable)" >&2
+        echo "unknown test mode '$1' (release, sanitize, portable, fuzz)" >&2
         return 2
         ;;
     esac
