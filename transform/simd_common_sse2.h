@@ -1,6 +1,8 @@
 // Helpers shared by the SSE2 transform kernels (included only by *_sse2.cpp).
 #pragma once
 
+#include <cstdint>
+
 #include <emmintrin.h>
 
 namespace qrl::sse2 {
