@@ -200,7 +200,11 @@ std::string default_plugin_path() {
         dir = exe;
         dir = dir.substr(0, dir.find_last_of('/'));
     }
-    for (const char *rel : {"/../plugin/qmvjpeg.so", "/qmvjpeg.so"}) {
+    // Build tree, installed tree (bin/ and lib/quorrel/), or beside the program.
+#ifndef QRL_INSTALLED_PLUGIN_DIR
+#define QRL_INSTALLED_PLUGIN_DIR "../lib/quorrel"
+#endif
+    for (const char *rel : {"/../plugin/qmvjpeg.so", "/" QRL_INSTALLED_PLUGIN_DIR "/qmvjpeg.so", "/qmvjpeg.so"}) {
         const std::string p = dir + rel;
         if (access(p.c_str(), R_OK) == 0) return p;
     }
