@@ -345,6 +345,14 @@ typedef struct JPEG_PROPERTIES {
      * JPEG_MEMORY_ERROR in every mode. */
     int64_t max_coefficient_bytes; /* whole-image coefficient buffer and smoothing ring; default 1 GiB */
     int32_t max_scans;             /* scans one call decodes; default 500 */
+
+    /* Comment buffer bookkeeping, set by codec_init: the capacity taken from
+     * jpeg_comment_size for the buffer jpeg_comment_seen, and the length last
+     * written back (-1: none). A length the library wrote back is never taken
+     * as the capacity of the same buffer. */
+    uint8_t *jpeg_comment_seen;
+    int32_t jpeg_comment_capacity;
+    int32_t jpeg_comment_reported;
 } JPEG_PROPERTIES;
 
 /* The codec record: public fields first, then the library's state. */

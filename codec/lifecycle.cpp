@@ -196,6 +196,9 @@ int32_t init_record(void *context) {
     p->jfif_y_density = 1;
     p->jpeg_comment = nullptr;
     p->jpeg_comment_size = 0;
+    p->jpeg_comment_seen = nullptr;
+    p->jpeg_comment_capacity = 0;
+    p->jpeg_comment_reported = -1;
     return JPEG_OK;
 }
 

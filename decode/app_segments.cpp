@@ -81,6 +81,21 @@ void write_palette_thumbnail(JPEG_PROPERTIES *props, const uint8_t *segment, uin
     release(palette);
 }
 
+// jpeg_comment_size is both the caller's capacity (in) and the length of the
+// last comment (out). The value the library wrote back for the same buffer is
+// not a new capacity: after a comment too long for the buffer it is the
+// length needed, and after one that fit it would make a longer second comment
+// look too long. Any other value (or another buffer) is the caller's capacity.
+uint32_t comment_capacity(JPEG_PROPERTIES *props) {
+    if (props->jpeg_comment != props->jpeg_comment_seen ||
+        static_cast<int32_t>(props->jpeg_comment_size) != props->jpeg_comment_reported) {
+        props->jpeg_comment_seen = props->jpeg_comment;
+        props->jpeg_comment_capacity = props->jpeg_comment_size;
+        props->jpeg_comment_reported = -1;
+    }
+    return static_cast<uint32_t>(props->jpeg_comment_capacity);
+}
+
 struct CommentJob {
     JPEG_PROPERTIES *props;
     SegmentBytes segment;
@@ -98,10 +113,11 @@ int32_t copy_comment(void *context) {
     if (read_segment(&props->input, seg.size, &seg.block, &seg.data, &seg.allocated) != JPEG_OK)
         return JPEG_DATA_ERROR;
     if (props->expect_frame == 0 || props->jpeg_comment == nullptr) return JPEG_OK;
-    const uint32_t capacity = props->jpeg_comment_size;
+    const uint32_t capacity = comment_capacity(props);
     const bool fits = seg.size <= capacity;
     copy_memory(props->jpeg_comment, seg.data, fits ? seg.size : capacity);
     props->jpeg_comment_size = static_cast<uint16_t>(seg.size);
+    props->jpeg_comment_reported = static_cast<int32_t>(seg.size);
     return fits ? JPEG_OK : JPEG_COMMENT_ACCESS_ERROR;
 }
 
