@@ -7,6 +7,8 @@
 // thread. A fault outside any guard goes to the handler that was installed
 // before ours (or to the default action), so faults elsewhere in the host
 // program keep their usual meaning.
+#ifndef _WIN32 // the Windows build uses fault_guard_win32.cpp
+
 #include <csetjmp>
 #include <csignal>
 #include <mutex>
@@ -117,3 +119,5 @@ int32_t run_guarded(int32_t (*fn)(void *context), void *context, int32_t fault_c
 }
 
 } // namespace qrl
+
+#endif // !_WIN32

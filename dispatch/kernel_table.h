@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "codec/codec.h"
+#include "dispatch/platform.h"
 
 namespace qrl {
 
@@ -39,11 +40,13 @@ using DecodeBlockFn = int32_t (*)(INPUT_SOURCE *stream, const HUFFMAN_DECODE_TAB
                                   int16_t *block);
 
 // ---- Registry entry points (header words), modelled on the system services --
-using RegOpenKeyFn = int32_t (*)(uintptr_t root, const char *subkey, uint32_t options,
-                                 uint32_t access, uintptr_t *key_out);
-using RegQueryValueFn = int32_t (*)(uintptr_t key, const char *name, uint32_t *reserved,
-                                    uint32_t *type, uint8_t *data, uint32_t *size);
-using RegCloseKeyFn = int32_t (*)(uintptr_t key);
+using RegOpenKeyFn = int32_t(QRL_SYSTEM_API *)(uintptr_t root, const char *subkey,
+                                               uint32_t options, uint32_t access,
+                                               uintptr_t *key_out);
+using RegQueryValueFn = int32_t(QRL_SYSTEM_API *)(uintptr_t key, const char *name,
+                                                  uint32_t *reserved, uint32_t *type,
+                                                  uint8_t *data, uint32_t *size);
+using RegCloseKeyFn = int32_t(QRL_SYSTEM_API *)(uintptr_t key);
 
 } // namespace qrl
 

@@ -7,7 +7,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <iterator>
+#ifndef _WIN32
 #include <strings.h>
+#endif
 
 #include "dispatch/kernel_table.h"
 #include "dispatch/platform.h"
@@ -21,6 +23,7 @@ FormatPrintFn format_print = nullptr;
 
 namespace {
 
+#ifndef _WIN32 // on Windows the system loader serves the modules (modules_win32.cpp)
 // ---- user32 stand-ins ---------------------------------------------------------
 int32_t message_box_stand_in(void *, const char *, const char *, uint32_t) { return 0; }
 int32_t peek_message_stand_in(void *, void *, uint32_t, uint32_t, uint32_t) { return 0; }
@@ -160,6 +163,8 @@ Module *module_named(const char *name) {
     return nullptr;
 }
 
+#endif // !_WIN32
+
 template <typename Fn>
 bool look_up(void *module, const char *name, Fn *out) {
     const ModuleSymbol symbol = find_module_symbol(module, name);
@@ -178,6 +183,7 @@ int g_user_module_holders = 0;
 
 } // namespace
 
+#ifndef _WIN32
 void *open_module(const char *name) {
     Module *m = module_named(name);
     return (m != nullptr && m->available) ? m : nullptr;
@@ -206,6 +212,8 @@ bool set_module_available(const char *name, bool available) {
     m->available = available;
     return true;
 }
+
+#endif // !_WIN32
 
 void load_user_library(KERNEL_TABLE *table) {
     if (table == nullptr) {

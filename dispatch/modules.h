@@ -1,15 +1,19 @@
 // The two dynamically loaded modules: "user32" (message box, message peek,
 // quit post, formatted print) and "advapi32" (registry open/query/close).
 //
-// The modules are provided by the library itself through a small table that
-// stands in for the system loader; the lookups go by name and stop at the
-// first name missing, exactly as with a real module. The registry module
-// answers one value: USECPU under HKEY_LOCAL_MACHINE
-// "Software\Corvane Corporation\Mirelle\Quorrel", read from the environment
-// variable QUORREL_USECPU (absent or not a decimal number: the query fails).
+// On Windows they are the system's modules, loaded with LoadLibraryA and
+// searched with GetProcAddress (modules_win32.cpp). Elsewhere the library
+// provides them through a small table that stands in for the system loader;
+// the lookups go by name and stop at the first name missing, exactly as with
+// a real module. The stand-in registry module answers one value: USECPU
+// under HKEY_LOCAL_MACHINE "Software\Corvane Corporation\Mirelle\Quorrel",
+// read from the environment variable QUORREL_USECPU (absent or not a decimal
+// number: the query fails).
 #pragma once
 
 #include <cstdint>
+
+#include "dispatch/platform.h"
 
 namespace qrl {
 
@@ -30,11 +34,11 @@ constexpr int32_t kFormatPrintLimit = 1024;
 
 // The three user entry points looked up before the formatted print. Only
 // their presence matters; the stand-ins do nothing.
-using MessageBoxFn = int32_t (*)(void *window, const char *text, const char *caption,
-                                 uint32_t type);
-using PeekMessageFn = int32_t (*)(void *message, void *window, uint32_t first, uint32_t last,
-                                  uint32_t remove);
-using PostQuitMessageFn = void (*)(int32_t exit_code);
+using MessageBoxFn = int32_t(QRL_SYSTEM_API *)(void *window, const char *text,
+                                               const char *caption, uint32_t type);
+using PeekMessageFn = int32_t(QRL_SYSTEM_API *)(void *message, void *window, uint32_t first,
+                                                uint32_t last, uint32_t remove);
+using PostQuitMessageFn = void(QRL_SYSTEM_API *)(int32_t exit_code);
 extern MessageBoxFn message_box;
 extern PeekMessageFn peek_message;
 extern PostQuitMessageFn post_quit_message;

@@ -8,6 +8,14 @@
 
 struct KERNEL_TABLE;
 
+// Calling convention of the system services reached through entry points
+// loaded at run time (the callee removes the arguments on 32-bit Windows).
+#if defined(_WIN32)
+#define QRL_SYSTEM_API __stdcall
+#else
+#define QRL_SYSTEM_API
+#endif
+
 namespace qrl {
 
 // ---- Files. A handle of null means failure or no file. ----------------------

@@ -2,6 +2,8 @@
 //
 // A file handle is the descriptor plus one, stored in the pointer, so that
 // descriptor 0 is a valid handle and null always means "no file".
+#ifndef _WIN32 // the Windows build uses platform_win32.cpp
+
 #include <cerrno>
 #include <cstdint>
 
@@ -139,3 +141,5 @@ int32_t seek_file(void *handle, int32_t distance, int32_t method) {
 }
 
 } // namespace qrl
+
+#endif // !_WIN32

@@ -1,7 +1,11 @@
 /* qmvjpeg: the interface between a host program and the JPEG plug-in module.
  *
  * A host author includes this header, loads qmvjpeg.so (dlopen), looks up the
- * three exported entry points by plain name (dlsym) and then:
+ * three exported entry points by plain name (dlsym) and then the steps below.
+ * On Windows the module is qmvjpeg.dll (LoadLibraryA), and GetProcAddress
+ * finds the entry points by plain name or by ordinal 101, 102 and 103. Every
+ * function here, the host's services included, uses the C compiler's default
+ * calling convention (cdecl on 32-bit Windows).
  *
  *   1. qmv_get_type()                 -> QMV_PLUGIN_TYPE (0x4701)
  *   2. qmv_get_functionlist(&tag, &list)
@@ -31,7 +35,8 @@
  *                                     in the low 32 bits (used both ways)
  * Positions 0 to 4 are stored and never called. Each service takes a 32-bit
  * value and returns a pointer-sized value, so the block holds eight entries of
- * pointer size (64 bytes on a 64-bit build, 32 bytes on a 32-bit one).
+ * pointer size (64 bytes on a 64-bit build, 32 bytes on a 32-bit one such as
+ * 32-bit Windows).
  *
  * Output pixels of the decode handler: 24-bit RGB (red, green, blue), rows
  * top first, each row padded to a whole number of 16-pixel groups:
@@ -132,6 +137,10 @@ QMV_STATIC_ASSERT(offsetof(PLUGIN_ARGS, reserved) == QMV_ARGS_RESERVED, "reserve
 QMV_STATIC_ASSERT(offsetof(PLUGIN_ARGS, bits_per_pixel) == QMV_ARGS_BITS_PER_PIXEL, "bits_per_pixel offset");
 QMV_STATIC_ASSERT(sizeof(PLUGIN_ARGS) == QMV_ARGS_SIZE, "argument block size");
 QMV_STATIC_ASSERT(sizeof(QMV_HOST_SERVICES) == QMV_SERVICE_COUNT * sizeof(void *), "service block size");
+#if defined(_WIN32) && !defined(_WIN64)
+/* The plug-in's own platform: eight 4-byte entry points, 32 bytes. */
+QMV_STATIC_ASSERT(sizeof(QMV_HOST_SERVICES) == 32, "32-bit Windows service block size");
+#endif
 
 /* ---- Handlers ------------------------------------------------------------------ */
 typedef int32_t (*QMV_REQUEST_HANDLER)(PLUGIN_REQUEST *request);
