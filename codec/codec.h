@@ -240,7 +240,16 @@ typedef struct INPUT_SOURCE {
 typedef struct JPEG_PROPERTIES {
     /* Operation state; roi, dct_method and interrupt_after_mcu are set by the caller. */
     int32_t io_mode;             /* -1 after codec_init */
-    int32_t roi[4];              /* left, top, right, bottom; all 0 = whole image */
+    int32_t roi[4];              /* left, top, right, bottom; all 0 = whole image. In output pixels
+                                    (of the reduced image in the 1/2, 1/4, 1/8 modes); right and bottom
+                                    are exclusive, and 0 (or past the image) means the image's right or
+                                    bottom edge, so left or top alone selects the rest of the image;
+                                    negative left or top counts as 0. A region decode returns
+                                    JPEG_ROI_OK and leaves its scan pending: a second region decode on
+                                    the same record and stream (without a header read in between)
+                                    starts from the row index. The index has one entry per MCU row of
+                                    the tallest frame (QRL_ROW_INDEX_ENTRIES); rows past it would be
+                                    passed over without being recorded. */
     int32_t dct_method;          /* 1 accurate (default), 0 fast */
     int32_t interrupt_after_mcu; /* nonzero: return JPEG_INTERRUPT_OK after the next MCU */
     int32_t pending_roi[4];      /* region of the decode that left current_scan pending; a call that

@@ -159,19 +159,50 @@ bool region_requested(const JPEG_PROPERTIES *props) {
            roi[1] >= 1 || roi[0] >= 1;
 }
 
+// MCUs [first, end) of a region in each direction, at the given scale, with
+// the smoothing lags (as the buffered scan loops compute them).
+struct MCU_SPAN {
+    int32_t first_column, end_column, first_row, end_row;
+};
+
+MCU_SPAN region_mcus(const JPEG_PROPERTIES *props, int32_t scale, int32_t column_lag, int32_t row_lag) {
+    const int32_t columns = props->mcus_per_row;
+    const int32_t rows = props->mcu_rows;
+    MCU_SPAN s{0, columns, 0, rows};
+    if (!region_requested(props)) return s;
+    int32_t mw = 8 * props->max_h_sampling / scale;
+    int32_t mh = 8 * props->max_v_sampling / scale;
+    if (mw < 1) mw = 1;
+    if (mh < 1) mh = 1;
+    const int32_t *roi = props->roi;
+    s.first_column = (roi[0] > 0 ? roi[0] : 0) / mw;
+    s.first_row = (roi[1] > 0 ? roi[1] : 0) / mh;
+    if (roi[2] > 0) s.end_column = static_cast<int32_t>(ceil_div(roi[2], mw));
+    if (roi[3] > 0) s.end_row = static_cast<int32_t>(ceil_div(roi[3], mh));
+    if (s.end_column > columns) s.end_column = columns;
+    if (s.end_row > rows) s.end_row = rows;
+    if (s.first_column > s.end_column) s.first_column = s.end_column;
+    if (s.first_row > s.end_row) s.first_row = s.end_row;
+    if (s.first_column != 0) s.first_column -= column_lag;
+    if (s.first_row != 0) s.first_row -= row_lag;
+    if (s.end_column < columns) s.end_column += column_lag;
+    if (s.end_row < rows) s.end_row += row_lag;
+    return s;
+}
+
 // A buffered image whose scans never completed every component (no DC scan,
 // or no full AC band at Al = 0, for some component) has produced no pixels.
 // At EOI it is output once from the coefficients it has (missing ones are
 // zero), as a truncated progressive image would be shown, instead of
-// reporting success over an untouched buffer. Region decodes are left as
-// they are.
-void output_incomplete_image(JPEG_PROPERTIES *props) {
+// reporting success over an untouched buffer. A region decode outputs the
+// MCUs of its region. Returns true when it wrote the image or the region.
+bool output_incomplete_image(JPEG_PROPERTIES *props) {
     const int32_t count = props->frame_component_count;
     if (props->scans_done == 0 || props->coefficient_buffer == nullptr || count < 1 ||
         count > QRL_MAX_COMPONENTS)
-        return;
-    if (props->dc_complete_count >= count && props->components_complete_count >= count) return;
-    if (region_requested(props) || props->kernel_table == nullptr) return;
+        return false;
+    if (props->dc_complete_count >= count && props->components_complete_count >= count) return false;
+    if (props->kernel_table == nullptr) return false;
     const int32_t columns = props->mcus_per_row;
     const int32_t rows = props->mcu_rows;
     int32_t blocks = 0;
@@ -179,7 +210,7 @@ void output_incomplete_image(JPEG_PROPERTIES *props) {
         blocks += props->frame_components[m].h_sampling * props->frame_components[m].v_sampling;
     if (columns <= 0 || rows <= 0 ||
         static_cast<int64_t>(columns) * rows * blocks > props->coefficient_buffer_blocks)
-        return;
+        return false;
     KERNEL_TABLE *kernels = props->kernel_table;
     set_active_decode_kernels(kernels, settle_decode_method(props));
     const int32_t scale = scale_of_mode(props->io_mode);
@@ -191,8 +222,9 @@ void output_incomplete_image(JPEG_PROPERTIES *props) {
     const int32_t row_lag = smooth && props->max_h_sampling == 2 && props->max_v_sampling == 2 ? 1 : 0;
     INPUT_SOURCE *src = &props->input;
     int16_t *mcu = props->mcu_buffer;
-    for (int32_t row = 0; row < rows; ++row) {
-        for (int32_t column = 0; column < columns; ++column) {
+    const MCU_SPAN span = region_mcus(props, scale, column_lag, row_lag);
+    for (int32_t row = span.first_row; row < span.end_row; ++row) {
+        for (int32_t column = span.first_column; column < span.end_column; ++column) {
             const int16_t *stored =
                 props->coefficient_buffer + (static_cast<intptr_t>(row) * columns + column) * blocks * 64;
             if (planes0) {
@@ -218,15 +250,16 @@ void output_incomplete_image(JPEG_PROPERTIES *props) {
                             uniform);
         }
         if (column_lag != 0)
-            reconstruct_mcu(props, src, props->current_scan, columns, row, blocks, mcu, columns, rows, scale,
-                            uniform);
+            reconstruct_mcu(props, src, props->current_scan, span.end_column, row, blocks, mcu, columns, rows,
+                            scale, uniform);
     }
     if (row_lag != 0) {
-        for (int32_t column = 0; column < columns + column_lag; ++column)
-            reconstruct_mcu(props, src, props->current_scan, column, rows, blocks, mcu, columns, rows, scale,
-                            uniform);
+        for (int32_t column = span.first_column; column < span.end_column + column_lag; ++column)
+            reconstruct_mcu(props, src, props->current_scan, column, span.end_row, blocks, mcu, columns, rows,
+                            scale, uniform);
     }
     if (kernels->simd_state_reset != nullptr) kernels->simd_state_reset();
+    return true;
 }
 
 bool is_at_scan_start(const SCAN_INFO *scan) {
@@ -294,7 +327,9 @@ int32_t decode_stream(JPEG_PROPERTIES *props) {
                 if (props->partial_scan == 1 && props->needs_color_conversion != 0 &&
                     props->scans_done == 0)
                     return convert_image_in_place(props);
-                output_incomplete_image(props);
+                // A region decode reports its region written, as it does
+                // when the image is complete.
+                if (output_incomplete_image(props) && region_requested(props)) return JPEG_ROI_OK;
                 return JPEG_OK;
             }
             if (code != kMarkerSos) {

@@ -362,13 +362,13 @@ struct OpenFinding {
     const char *reason;
 };
 const OpenFinding kOpenFindings[] = {
-    {"ProgressiveRegionWithoutDcScan", "F10: a progressive region decode writes no pixels"},
+    {nullptr, nullptr}, // none open at present; the entry keeps the array non-empty
 };
 
 const char *open_finding(const std::string &name) {
     if (std::getenv("QRL_REGRESS_ALL")) return nullptr;
     for (const OpenFinding &f : kOpenFindings)
-        if (name == f.name) return f.reason;
+        if (f.name != nullptr && name == f.name) return f.reason;
     return nullptr;
 }
 

@@ -1,12 +1,16 @@
 // Region decoding of sequential scans: every region equals the same rectangle
 // of a whole-image decode, for memory and file sources, fresh and with a
 // record whose row index is already filled, and interrupted after every MCU.
+#include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "decode/scan_region.h"
 #include "decode_test_util.h"
+#include "jpeg_segments.h"
 #include "support/oracle.h"
 
 namespace qrl_test {
@@ -186,6 +190,191 @@ TEST(RegionRowIndex, TallestImageUsesEveryIndexEntry) {
         EXPECT_EQ(d.pixels, crop(whole.pixels, 16, 1, r.x0, r.y0, r.x1, r.y1)) << r.y0;
     }
     EXPECT_NE(rec->props.row_index[8191].position, -1);
+}
+
+
+// Decodes with roi as given (right or bottom may be 0) into a buffer of
+// out_w x out_h pixels.
+DecodeResult decode_roi_as_given(std::vector<uint8_t> &jpeg, const DecodeRequest &q, int out_w, int out_h) {
+    DecodeResult d;
+    Record rec = make_record();
+    std::unique_ptr<TempJpeg> temp;
+    if (q.file) {
+        temp = std::make_unique<TempJpeg>(jpeg);
+        rec->jpeg_file_name = temp->path().c_str();
+    } else {
+        rec->jpeg_buffer = jpeg.data();
+        rec->jpeg_buffer_size = static_cast<int32_t>(jpeg.size());
+    }
+    d.result = codec_read(rec.get(), q.file ? JPEG_IO_READ_HEADER_FILE : JPEG_IO_READ_HEADER_MEM);
+    if (d.result != JPEG_OK) return d;
+    d.width = out_w;
+    d.height = out_h;
+    d.pixels.assign(static_cast<size_t>(out_w) * out_h * q.channels, 0);
+    rec->image_pixels = d.pixels.data();
+    rec->image_width = out_w;
+    rec->image_height = out_h;
+    rec->image_channels = q.channels;
+    rec->image_color = q.image_color;
+    for (int i = 0; i < 4; ++i) rec->props.roi[i] = q.roi[i];
+    d.result = codec_read(rec.get(), decode_mode(q));
+    rec->jpeg_file_name = nullptr;
+    return d;
+}
+
+// A region chosen by its left or top edge alone (right or bottom left at 0)
+// reaches the image's right or bottom edge.
+TEST(RegionEdges, LeftOrTopAloneReachTheImageEdge) {
+    const ImageCase c{"s420", JpegLayout::ycbcr, 2, 2, 71, 53, 0};
+    std::vector<uint8_t> jpeg = make_image(c);
+    ASSERT_FALSE(jpeg.empty());
+    struct Edge {
+        int left, top;
+    };
+    for (int scale : {1, 2, 8}) {
+        DecodeRequest q;
+        q.scale = scale;
+        DecodeResult whole = decode(jpeg, q);
+        ASSERT_EQ(whole.result, JPEG_OK);
+        const int w = whole.width, h = whole.height;
+        for (const Edge e : {Edge{5, 0}, Edge{0, 3}, Edge{w - 1, 0}, Edge{0, h - 1}, Edge{2, 1}}) {
+            for (bool file : {false, true}) {
+                DecodeRequest rq = q;
+                rq.file = file;
+                rq.roi[0] = e.left;
+                rq.roi[1] = e.top;
+                DecodeResult d = decode_roi_as_given(jpeg, rq, w - e.left, h - e.top);
+                const std::string where = "left " + std::to_string(e.left) + " top " + std::to_string(e.top) +
+                                          " scale " + std::to_string(scale) + (file ? " file" : " memory");
+                ASSERT_EQ(d.result, JPEG_ROI_OK) << where;
+                EXPECT_EQ(d.pixels, crop(whole.pixels, w, 3, e.left, e.top, w, h)) << where;
+            }
+        }
+    }
+}
+
+// Frames coded in one scan per component: each scan but the last leaves the
+// region for the next (the call goes on), the last reports it complete.
+TEST(RegionScanPerComponent, EqualsCropAndReportsRoiOk) {
+    struct Case {
+        int h0, v0, width, height, restart;
+    };
+    for (const Case &k : {Case{2, 2, 61, 45, 0}, Case{1, 1, 40, 39, 2}, Case{2, 1, 50, 33, 3}}) {
+        LibjpegEncodeOptions o;
+        o.width = k.width;
+        o.height = k.height;
+        o.h_samp[0] = k.h0;
+        o.v_samp[0] = k.v0;
+        o.h_samp[1] = o.v_samp[1] = o.h_samp[2] = o.v_samp[2] = 1;
+        o.restart_interval = k.restart;
+        o.scan_per_component = true;
+        std::vector<uint8_t> jpeg = libjpeg_encode(o);
+        ASSERT_FALSE(jpeg.empty());
+        DecodeRequest q;
+        DecodeResult whole = decode(jpeg, q);
+        ASSERT_EQ(whole.result, JPEG_OK);
+        for (bool file : {false, true}) {
+            for (const Rect &r : regions_for(k.width, k.height)) {
+                const bool full = r.x0 == 0 && r.y0 == 0 && r.x1 == k.width && r.y1 == k.height;
+                if (full) continue;
+                DecodeRequest rq = q;
+                rq.file = file;
+                rq.roi[0] = r.x0;
+                rq.roi[1] = r.y0;
+                rq.roi[2] = r.x1;
+                rq.roi[3] = r.y1;
+                DecodeResult d = decode(jpeg, rq);
+                const std::string where = std::to_string(k.h0) + "x" + std::to_string(k.v0) + " " +
+                                          std::to_string(r.x0) + "," + std::to_string(r.y0) + "," +
+                                          std::to_string(r.x1) + "," + std::to_string(r.y1) +
+                                          (file ? " file" : " memory");
+                ASSERT_EQ(d.result, JPEG_ROI_OK) << where;
+                EXPECT_EQ(d.pixels, crop(whole.pixels, k.width, 3, r.x0, r.y0, r.x1, r.y1)) << where;
+            }
+        }
+    }
+}
+
+// Progressive images whose scans never complete the image (no DC scan, or
+// the stream ends after a few scans): a region decode writes what the
+// coefficient buffer holds, the same rectangle a whole decode shows.
+TEST(RegionIncompleteProgressive, EqualsCropOfWholeDecode) {
+    LibjpegEncodeOptions o;
+    o.width = 77;
+    o.height = 58;
+    o.progressive = true;
+    std::vector<uint8_t> full = libjpeg_encode(o);
+    ASSERT_FALSE(full.empty());
+    const std::vector<JpegSegment> segments = split_segments(full);
+    ASSERT_FALSE(segments.empty());
+    struct Variant {
+        const char *name;
+        int keep_scans; // scans kept (-1: all but the DC scans)
+    };
+    for (const Variant v : {Variant{"no DC scans", -1}, Variant{"two scans", 2}, Variant{"four scans", 4}}) {
+        std::vector<JpegSegment> kept;
+        int scans = 0;
+        for (const JpegSegment &s : segments) {
+            if (s.code == 0xDA) {
+                int ss = 0, se = 0;
+                scan_band(s, &ss, &se);
+                if (v.keep_scans < 0 ? (ss == 0 && se == 0) : scans >= v.keep_scans) {
+                    ++scans;
+                    continue;
+                }
+                ++scans;
+            }
+            kept.push_back(s);
+        }
+        std::vector<uint8_t> jpeg = join_segments(kept);
+        for (int scale : {1, 2}) {
+            DecodeRequest q;
+            q.scale = scale;
+            DecodeResult whole = decode(jpeg, q);
+            ASSERT_EQ(whole.result, JPEG_OK) << v.name;
+            const int w = whole.width, h = whole.height;
+            for (bool file : {false, true}) {
+                for (const Rect &r : {Rect{0, 0, 1, 1}, Rect{3, 5, w - 2, h - 7}, Rect{w - 9, h - 4, w, h},
+                                      Rect{17, 0, w, 9}}) {
+                    DecodeRequest rq = q;
+                    rq.file = file;
+                    rq.roi[0] = r.x0;
+                    rq.roi[1] = r.y0;
+                    rq.roi[2] = r.x1;
+                    rq.roi[3] = r.y1;
+                    DecodeResult d = decode(jpeg, rq);
+                    const std::string where = std::string(v.name) + " scale " + std::to_string(scale) + " " +
+                                              std::to_string(r.x0) + "," + std::to_string(r.y0) +
+                                              (file ? " file" : " memory");
+                    ASSERT_EQ(d.result, JPEG_ROI_OK) << where;
+                    EXPECT_EQ(d.pixels, crop(whole.pixels, w, 3, r.x0, r.y0, r.x1, r.y1)) << where;
+                }
+            }
+        }
+    }
+}
+
+// The index has one entry per MCU row of the tallest frame (65535 rows of
+// 8); entries past it are neither written nor read.
+TEST(RegionRowIndex, EntriesPastTheIndexAreNeverAddressed) {
+    Record rec = make_record();
+    JPEG_PROPERTIES *props = &rec->props;
+    ASSERT_EQ(props->row_index, nullptr);
+    SCAN_INFO scan{};
+    EXPECT_FALSE(qrl::row_state_recorded(props, 0)); // no index yet
+    std::vector<ROW_INDEX_ENTRY> index(QRL_ROW_INDEX_ENTRIES + 1);
+    for (ROW_INDEX_ENTRY &e : index) e.position = -1;
+    props->row_index = index.data();
+    const ROW_INDEX_ENTRY guard = index[QRL_ROW_INDEX_ENTRIES];
+    qrl::save_row_state(props, &props->input, &scan, QRL_ROW_INDEX_ENTRIES);
+    qrl::save_row_state(props, &props->input, &scan, -1);
+    EXPECT_EQ(std::memcmp(&index[QRL_ROW_INDEX_ENTRIES], &guard, sizeof guard), 0);
+    EXPECT_FALSE(qrl::row_state_recorded(props, QRL_ROW_INDEX_ENTRIES));
+    EXPECT_EQ(qrl::restore_row_state(props, &props->input, &scan, QRL_ROW_INDEX_ENTRIES), JPEG_FILE_ERROR);
+    EXPECT_EQ(qrl::restore_row_state(props, &props->input, &scan, 5), JPEG_FILE_ERROR); // not recorded
+    props->row_index = nullptr; // the vector owns it
+    // The largest frame height gives exactly as many MCU rows as entries.
+    EXPECT_EQ((65535 + 7) / 8, QRL_ROW_INDEX_ENTRIES);
 }
 
 const ImageCase kImages[] = {
