@@ -1,9 +1,15 @@
 // Sequential block encoder of the SIMD kernel sets. Gives the bits of the
 // portable encode_huffman_block, but keeps the stream's accumulator in the
-// wide convention (bit_count = pending bits, first bit in bit 63), finds the
-// nonzero coefficients with parallel compares and writes each code together
-// with its value bits, four bytes at a time when none of them is 0xFF.
+// wide convention (bit_count = pending bits, first bit in bit 63).
+//
+// The block is gathered into zig-zag order with word inserts, its nonzero
+// positions found with parallel compares as a 64-bit mask, and the mask walked
+// with trailing-zero counts. Each code goes out together with its value bits
+// into a local 64-bit accumulator; a full accumulator leaves as eight bytes at
+// once when none of them is 0xFF, byte by byte with stuffing otherwise.
 #include <emmintrin.h>
+
+#include <cstring>
 
 #include "dispatch/kernel_table.h"
 #include "encode/huffman_encode.h"
@@ -13,79 +19,152 @@
 namespace qrl {
 namespace {
 
-// Room the encoder wants before it moves pending bytes out: four bytes, each
-// possibly followed by a stuffed zero.
-constexpr int64_t kFlushRoom = 8;
+// Room the fast path wants before it stores a full accumulator: eight bytes,
+// each possibly followed by a stuffed zero.
+constexpr int64_t kWordRoom = 16;
 
-// Writes the top four bytes of the accumulator (with stuffing) and drops them.
-int32_t flush_four(INPUT_SOURCE *s) {
-    constexpr int32_t bytes = 4;
-    if (s->end - s->cur < kFlushRoom) {
+// The stream's pending bits, held right-aligned while a block is encoded.
+// `free_bits` (1..64) is 64 minus the number of pending bits; bits above the
+// pending ones may hold stale values, which every use shifts out.
+struct Accumulator {
+    uint64_t bits;
+    int32_t free_bits;
+};
+
+inline Accumulator load_accumulator(const INPUT_SOURCE *s) {
+    const int32_t pending = s->bit_count;
+    return {pending > 0 ? s->bit_buffer >> (64 - pending) : 0, 64 - pending};
+}
+
+inline void store_accumulator(INPUT_SOURCE *s, const Accumulator &a) {
+    s->bit_buffer = a.free_bits < 64 ? a.bits << a.free_bits : 0;
+    s->bit_count = 64 - a.free_bits;
+}
+
+// Writes the eight bytes of `word`, most significant first, with stuffing.
+int32_t store_word(INPUT_SOURCE *s, uint64_t word) {
+    if (s->end - s->cur < kWordRoom) {
         if (s->file == nullptr) {
             // Close to the end of a memory buffer: byte by byte, refusing when full.
-            for (int32_t i = 0; i < bytes; ++i) {
-                const int32_t r = put_stuffed_byte(s, static_cast<uint32_t>(s->bit_buffer >> 56));
+            for (int32_t i = 56; i >= 0; i -= 8) {
+                const int32_t r = put_stuffed_byte(s, static_cast<uint32_t>(word >> i));
                 if (r != JPEG_OK) return r;
-                s->bit_buffer <<= 8;
-                s->bit_count -= 8;
             }
             return JPEG_OK;
         }
         const int32_t r = out_stream_drain(s);
         if (r != JPEG_OK) return r;
     }
-    const uint64_t top = s->bit_buffer >> (64 - 8 * bytes);
-    // A byte of 0xFF among them needs a stuffed zero: the slow way.
-    const uint32_t ones = ~static_cast<uint32_t>(top);
-    const uint32_t has_ff = (ones - 0x01010101u) & ~ones & 0x80808080u;
     uint8_t *p = s->cur;
+    // A zero byte of ~word is a 0xFF byte of word.
+    const uint64_t ones = ~word;
+    const uint64_t has_ff = (ones - 0x0101010101010101ull) & ~ones & 0x8080808080808080ull;
     if (has_ff == 0) {
-        for (int32_t i = bytes - 1; i >= 0; --i) *p++ = static_cast<uint8_t>(top >> (8 * i));
+        const uint64_t big_endian = __builtin_bswap64(word);
+        std::memcpy(p, &big_endian, 8);
+        p += 8;
     } else {
-        for (int32_t i = bytes - 1; i >= 0; --i) {
-            const auto b = static_cast<uint8_t>(top >> (8 * i));
+        for (int32_t i = 56; i >= 0; i -= 8) {
+            const auto b = static_cast<uint8_t>(word >> i);
             *p++ = b;
             if (b == 0xFF) *p++ = 0;
         }
     }
     s->position += static_cast<int32_t>(p - s->cur);
     s->cur = p;
-    s->bit_buffer <<= 8 * bytes;
-    s->bit_count -= 8 * bytes;
     return JPEG_OK;
 }
 
-// Appends n (1..32) bits; moves four bytes out once 32 or more are pending.
-inline int32_t put_wide(INPUT_SOURCE *s, uint32_t bits, int32_t n) {
-    if (n == 0) return JPEG_OK;
-    const uint64_t value = static_cast<uint64_t>(bits) & ((uint64_t{1} << n) - 1);
-    s->bit_buffer |= value << (64 - s->bit_count - n);
-    s->bit_count += n;
-    if (s->bit_count >= 32) return flush_four(s);
-    return JPEG_OK;
-}
-
-// Code of a symbol followed by its value bits, in one put.
-inline int32_t put_coded(INPUT_SOURCE *s, const HUFFMAN_ENCODE_TABLE *t, int32_t symbol,
-                         uint32_t value, int32_t size) {
-    const int32_t length = t->code_length[symbol];
-    const uint32_t mask = size == 0 ? 0u : (1u << size) - 1u;
-    return put_wide(s, (static_cast<uint32_t>(t->code[symbol]) << size) | (value & mask), length + size);
-}
-
-// Bit k of the result is set when zig-zag position k of the block is nonzero.
-uint64_t nonzero_mask(const int16_t *zz) {
-    uint64_t mask = 0;
-    const __m128i zero = _mm_setzero_si128();
-    for (int32_t i = 0; i < 4; ++i) {
-        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i *>(zz + 16 * i));
-        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i *>(zz + 16 * i + 8));
-        const __m128i za = _mm_cmpeq_epi16(a, zero);
-        const __m128i zb = _mm_cmpeq_epi16(b, zero);
-        const uint32_t bits = static_cast<uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(za, zb)));
-        mask |= static_cast<uint64_t>(~bits & 0xFFFFu) << (16 * i);
+// Appends the low n (1..32) bits of `value` (no higher bits set).
+inline int32_t put(INPUT_SOURCE *s, Accumulator &a, uint64_t value, int32_t n) {
+    if (n < a.free_bits) {
+        a.bits = (a.bits << n) | value;
+        a.free_bits -= n;
+        return JPEG_OK;
     }
-    return mask;
+    // n >= free_bits and n <= 32, so free_bits <= 32 and both shifts are defined.
+    const int32_t spill = n - a.free_bits;
+    const uint64_t word = (a.bits << a.free_bits) | (value >> spill);
+    a.bits = value;
+    a.free_bits = 64 - spill;
+    return store_word(s, word);
+}
+
+// Code of a symbol followed by `size` value bits, in one put.
+inline int32_t put_coded(INPUT_SOURCE *s, Accumulator &a, const HUFFMAN_ENCODE_TABLE *t, int32_t symbol,
+                         uint32_t value, int32_t size) {
+    const int32_t length = t->code_length[symbol] + size;
+    if (length == 0) return JPEG_OK;
+    // Codes fit their lengths (build_huffman_encode_table), so only the value is masked.
+    const uint64_t mask = (uint64_t{1} << size) - 1;
+    return put(s, a, (static_cast<uint64_t>(t->code[symbol]) << size) | (value & mask), length);
+}
+
+// Number of significant bits of a magnitude 1..65535.
+inline int32_t significant_bits(uint32_t magnitude) { return 32 - __builtin_clz(magnitude); }
+
+// Eight coefficients of the block in zig-zag order, from position Base.
+template <int32_t Base>
+inline __m128i gather8(const int16_t *b) {
+    __m128i v = _mm_cvtsi32_si128(static_cast<uint16_t>(b[zigzag_to_natural[Base]]));
+    v = _mm_insert_epi16(v, b[zigzag_to_natural[Base + 1]], 1);
+    v = _mm_insert_epi16(v, b[zigzag_to_natural[Base + 2]], 2);
+    v = _mm_insert_epi16(v, b[zigzag_to_natural[Base + 3]], 3);
+    v = _mm_insert_epi16(v, b[zigzag_to_natural[Base + 4]], 4);
+    v = _mm_insert_epi16(v, b[zigzag_to_natural[Base + 5]], 5);
+    v = _mm_insert_epi16(v, b[zigzag_to_natural[Base + 6]], 6);
+    v = _mm_insert_epi16(v, b[zigzag_to_natural[Base + 7]], 7);
+    return v;
+}
+
+// Sixteen coefficients from position Base into zz; returns their nonzero bits.
+template <int32_t Base>
+inline uint64_t gather16(const int16_t *block, int16_t *zz) {
+    const __m128i a = gather8<Base>(block);
+    const __m128i b = gather8<Base + 8>(block);
+    _mm_store_si128(reinterpret_cast<__m128i *>(zz + Base), a);
+    _mm_store_si128(reinterpret_cast<__m128i *>(zz + Base + 8), b);
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i zeros = _mm_packs_epi16(_mm_cmpeq_epi16(a, zero), _mm_cmpeq_epi16(b, zero));
+    return static_cast<uint64_t>(~static_cast<uint32_t>(_mm_movemask_epi8(zeros)) & 0xFFFFu) << Base;
+}
+
+int32_t encode_block(INPUT_SOURCE *stream, Accumulator &acc, const HUFFMAN_ENCODE_TABLE *dc,
+                     const HUFFMAN_ENCODE_TABLE *ac, int16_t *dc_predictor, const int16_t *block) {
+    alignas(16) int16_t zz[64];
+    const uint64_t nonzero = gather16<0>(block, zz) | gather16<16>(block, zz) | gather16<32>(block, zz) |
+                             gather16<48>(block, zz);
+
+    const int32_t diff = zz[0] - *dc_predictor;
+    *dc_predictor = zz[0];
+    const int32_t dc_sign = diff >> 31;
+    const auto dc_magnitude = static_cast<uint32_t>((diff ^ dc_sign) - dc_sign);
+    const int32_t dc_size = dc_magnitude == 0 ? 0 : significant_bits(dc_magnitude);
+    int32_t r = put_coded(stream, acc, dc, dc_size, static_cast<uint32_t>(diff + dc_sign), dc_size);
+    if (r != JPEG_OK) return r;
+
+    uint64_t mask = nonzero >> 1; // bit j: position j + 1
+    int32_t k = 1;
+    while (mask != 0) {
+        const int32_t zeros = __builtin_ctzll(mask);
+        int32_t run = zeros;
+        k += zeros;
+        mask = (mask >> zeros) >> 1;
+        while (run > 15) {
+            r = put_coded(stream, acc, ac, 0xF0, 0, 0);
+            if (r != JPEG_OK) return r;
+            run -= 16;
+        }
+        int32_t v = zz[k];
+        if (v < -32767) v = -32767; // keeps the size category at 15 and the symbol in range
+        const int32_t sign = v >> 31;
+        const int32_t size = significant_bits(static_cast<uint32_t>((v ^ sign) - sign));
+        r = put_coded(stream, acc, ac, (run << 4) + size, static_cast<uint32_t>(v + sign), size);
+        if (r != JPEG_OK) return r;
+        ++k;
+    }
+    if (k <= 63) return put_coded(stream, acc, ac, 0x00, 0, 0);
+    return JPEG_OK;
 }
 
 } // namespace
@@ -93,37 +172,10 @@ uint64_t nonzero_mask(const int16_t *zz) {
 int32_t encode_huffman_block_sse2(INPUT_SOURCE *stream, const HUFFMAN_ENCODE_TABLE *dc,
                                   const HUFFMAN_ENCODE_TABLE *ac, int16_t *dc_predictor,
                                   const int16_t *block) {
-    alignas(16) int16_t zz[64];
-    for (int32_t k = 0; k < 64; ++k) zz[k] = block[zigzag_to_natural[k]];
-
-    int32_t diff = zz[0] - *dc_predictor;
-    *dc_predictor = zz[0];
-    int32_t s = bit_length(static_cast<uint32_t>(diff < 0 ? -diff : diff));
-    int32_t r = put_coded(stream, dc, s, static_cast<uint32_t>(diff < 0 ? diff - 1 : diff), s);
-    if (r != JPEG_OK) return r;
-
-    uint64_t mask = nonzero_mask(zz) >> 1; // bit j: position j + 1
-    int32_t k = 1;
-    while (mask != 0) {
-        const int32_t zeros = __builtin_ctzll(mask);
-        int32_t run = zeros;
-        k += zeros;
-        mask >>= zeros;
-        while (run > 15) {
-            r = put_coded(stream, ac, 0xF0, 0, 0);
-            if (r != JPEG_OK) return r;
-            run -= 16;
-        }
-        int32_t v = zz[k];
-        if (v < -32767) v = -32767;
-        s = bit_length(static_cast<uint32_t>(v < 0 ? -v : v));
-        r = put_coded(stream, ac, (run << 4) + s, static_cast<uint32_t>(v < 0 ? v - 1 : v), s);
-        if (r != JPEG_OK) return r;
-        ++k;
-        mask >>= 1;
-    }
-    if (k <= 63) return put_coded(stream, ac, 0x00, 0, 0);
-    return JPEG_OK;
+    Accumulator acc = load_accumulator(stream);
+    const int32_t r = encode_block(stream, acc, dc, ac, dc_predictor, block);
+    store_accumulator(stream, acc);
+    return r;
 }
 
 } // namespace qrl
