@@ -239,7 +239,7 @@ struct DecodeState {
 // The libjpeg API equivalent of tjDecompress2 for the layouts the TurboJPEG
 // header query cannot classify (unusual sampling factors).
 bool run_libjpeg_decode(DecodeState &s, const uint8_t *jpeg, size_t size, int pixel_format, int flags,
-                        DecodedImage &img) {
+                        int scale, DecodedImage &img) {
     s.dinfo.err = jpeg_std_error(&s.trap.mgr);
     s.trap.mgr.error_exit = trap_error_exit;
     s.trap.mgr.output_message = quiet_output;
@@ -258,6 +258,8 @@ bool run_libjpeg_decode(DecodeState &s, const uint8_t *jpeg, size_t size, int pi
     s.dinfo.do_fancy_upsampling = (flags & TJFLAG_FASTUPSAMPLE) != 0 ? FALSE : TRUE;
     s.dinfo.dct_method = (flags & TJFLAG_FASTDCT) != 0 ? JDCT_IFAST : JDCT_ISLOW;
     if ((flags & kOracleNoBlockSmoothing) != 0) s.dinfo.do_block_smoothing = FALSE;
+    s.dinfo.scale_num = 1;
+    s.dinfo.scale_denom = static_cast<unsigned int>(scale);
     jpeg_start_decompress(&s.dinfo);
     img.width = static_cast<int>(s.dinfo.output_width);
     img.height = static_cast<int>(s.dinfo.output_height);
@@ -272,11 +274,11 @@ bool run_libjpeg_decode(DecodeState &s, const uint8_t *jpeg, size_t size, int pi
     return true;
 }
 
-DecodedImage libjpeg_decode(const uint8_t *jpeg, size_t size, int pixel_format, int flags) {
+DecodedImage libjpeg_decode(const uint8_t *jpeg, size_t size, int pixel_format, int flags, int scale) {
     DecodedImage img;
     DecodeState s;
     std::memset(&s.dinfo, 0, sizeof(s.dinfo));
-    if (!run_libjpeg_decode(s, jpeg, size, pixel_format, flags, img))
+    if (!run_libjpeg_decode(s, jpeg, size, pixel_format, flags, scale, img))
         img.error = std::string("libjpeg decode: ") + s.trap.message;
     if (s.created) jpeg_destroy_decompress(&s.dinfo);
     return img;
@@ -285,7 +287,30 @@ DecodedImage libjpeg_decode(const uint8_t *jpeg, size_t size, int pixel_format, 
 } // namespace
 
 DecodedImage tj_decode(const uint8_t *jpeg, size_t size, int pixel_format, int flags) {
-    if ((flags & kOracleNoBlockSmoothing) != 0) return libjpeg_decode(jpeg, size, pixel_format, flags);
+    return tj_decode_scaled(jpeg, size, pixel_format, flags, 1);
+}
+
+namespace {
+
+// True when tjDecompress2, asked for ceil(w / scale) x ceil(h / scale), picks
+// the factor 1/scale: it takes the largest of its factors whose result fits,
+// and on tiny images a larger one (1/2 for a 2x2 image asked for 1x1) does.
+bool tj_picks_exact_factor(int w, int h, int scale) {
+    const int want_w = (w + scale - 1) / scale, want_h = (h + scale - 1) / scale;
+    int count = 0;
+    const tjscalingfactor *factors = tjGetScalingFactors(&count);
+    for (int i = 0; factors != nullptr && i < count; ++i) {
+        const tjscalingfactor f = factors[i];
+        if (f.num * scale <= f.denom) continue; // not larger than 1/scale
+        if (TJSCALED(w, f) <= want_w && TJSCALED(h, f) <= want_h) return false;
+    }
+    return true;
+}
+
+} // namespace
+
+DecodedImage tj_decode_scaled(const uint8_t *jpeg, size_t size, int pixel_format, int flags, int scale) {
+    if ((flags & kOracleNoBlockSmoothing) != 0) return libjpeg_decode(jpeg, size, pixel_format, flags, scale);
     DecodedImage img;
     tjhandle handle = tjInitDecompress();
     if (handle == nullptr) {
@@ -298,10 +323,20 @@ DecodedImage tj_decode(const uint8_t *jpeg, size_t size, int pixel_format, int f
         // API decodes them with the same settings.
         const std::string error = tjGetErrorStr2(handle);
         tjDestroy(handle);
-        if (error.find("subsampling") != std::string::npos) return libjpeg_decode(jpeg, size, pixel_format, flags);
+        if (error.find("subsampling") != std::string::npos)
+            return libjpeg_decode(jpeg, size, pixel_format, flags, scale);
         img.error = "tjDecompressHeader3: " + error;
         return img;
     }
+    // Asked for ceil(w / scale) x ceil(h / scale), tjDecompress2 decodes at
+    // 1/scale unless a larger factor gives that size too; the libjpeg API
+    // then decodes at exactly 1/scale with the same settings.
+    if (!tj_picks_exact_factor(w, h, scale)) {
+        tjDestroy(handle);
+        return libjpeg_decode(jpeg, size, pixel_format, flags, scale);
+    }
+    w = (w + scale - 1) / scale;
+    h = (h + scale - 1) / scale;
     img.width = w;
     img.height = h;
     img.channels = tj_pixel_size(pixel_format);

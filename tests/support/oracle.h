@@ -87,6 +87,10 @@ struct DecodedImage {
 // API with the same settings (fast upsampling, DCT method, output space).
 DecodedImage tj_decode(const std::vector<uint8_t> &jpeg, int pixel_format, int flags);
 DecodedImage tj_decode(const uint8_t *jpeg, size_t size, int pixel_format, int flags);
+// The same at 1/scale (1, 2, 4 or 8): tjDecompress2 asked for
+// ceil(width / scale) x ceil(height / scale) pixels (the libjpeg API with
+// scale_denom = scale where TurboJPEG is bypassed).
+DecodedImage tj_decode_scaled(const uint8_t *jpeg, size_t size, int pixel_format, int flags, int scale);
 
 // Reference flags matching our two transform families.
 constexpr int kTjAccurate = TJFLAG_FASTUPSAMPLE | TJFLAG_ACCURATEDCT;
