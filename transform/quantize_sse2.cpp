@@ -1,6 +1,8 @@
-// SSE2 quantizers. They form the full 32-bit products from the low and high
-// halves of 16x16 multiplications, so they equal the portable kernels for
-// every input (no clamping of large coefficients).
+// SSE2 quantizers. They equal the portable kernels for every input (no
+// clamping of large coefficients): blocks whose coefficients all lie within
+// -8192..8191 (every block the transforms make from samples) take one high
+// multiply per lane, others form the full 32-bit products from the low and
+// high halves of 16x16 multiplications.
 #include <emmintrin.h>
 
 #include "transform/simd_common_sse2.h"
@@ -23,9 +25,37 @@ inline __m128i round_q15(__m128i lo, __m128i hi) {
     return _mm_packs_epi32(a, b);
 }
 
+// The coefficients of a transformed block stay well inside -8192..8191; then
+// 4c fits a lane, and ((4c * t) >> 16 + 1) >> 1 is (c * t + 16384) >> 15
+// exactly (the floor of a floor halved is the floor of the half). Loads the
+// block and says whether every coefficient is in that range.
+inline bool load_small(const int16_t *block, __m128i c[8]) {
+    __m128i magnitudes = _mm_setzero_si128();
+    for (int i = 0; i < 8; ++i) {
+        c[i] = load8(block + 8 * i);
+        magnitudes = _mm_or_si128(magnitudes, _mm_xor_si128(c[i], _mm_srai_epi16(c[i], 15)));
+    }
+    return _mm_movemask_epi8(_mm_cmpgt_epi16(magnitudes, _mm_set1_epi16(8191))) == 0;
+}
+
+// ((high half of 4c * t) + 1) >> 1, t signed, or unsigned with `Unsigned`.
+template <bool Unsigned>
+inline __m128i quantize_small(__m128i c, __m128i t) {
+    const __m128i x = _mm_slli_epi16(c, 2);
+    __m128i hi = _mm_mulhi_epi16(x, t);
+    // Unsigned t: the signed product lacks x * 65536 where t's top bit is set.
+    if constexpr (Unsigned) hi = _mm_add_epi16(hi, _mm_and_si128(x, _mm_srai_epi16(t, 15)));
+    return _mm_srai_epi16(_mm_add_epi16(hi, _mm_set1_epi16(1)), 1);
+}
+
 } // namespace
 
 void quantize_fast_sse2(int16_t *block, const int16_t *table) {
+    __m128i small[8];
+    if (load_small(block, small)) {
+        for (int i = 0; i < 8; ++i) store8(block + 8 * i, quantize_small<false>(small[i], load8(table + 8 * i)));
+        return;
+    }
     for (int i = 0; i < 64; i += 8) {
         const __m128i c = load8(block + i);
         const __m128i t = load8(table + i);
@@ -34,6 +64,11 @@ void quantize_fast_sse2(int16_t *block, const int16_t *table) {
 }
 
 void quantize_accurate_sse2(int16_t *block, const int16_t *table) {
+    __m128i small[8];
+    if (load_small(block, small)) {
+        for (int i = 0; i < 8; ++i) store8(block + 8 * i, quantize_small<true>(small[i], load8(table + 8 * i)));
+        return;
+    }
     for (int i = 0; i < 64; i += 8) {
         const __m128i c = load8(block + i);
         const __m128i t = load8(table + i);

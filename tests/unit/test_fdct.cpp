@@ -188,4 +188,39 @@ TEST(Quantize, HalvesRoundTowardPlusInfinity) {
     }
 }
 
+#if defined(__x86_64__) || defined(__i386__)
+// The SSE2 quantizers take one high multiply per lane when every coefficient
+// lies within -8192..8191 and the full products otherwise; both paths, and
+// the edges between them, give the portable kernels' values for any table.
+TEST(Quantize, Sse2TwinsEqualPortableOnBothPaths) {
+    const struct {
+        const char *name;
+        void (*portable)(int16_t *, const int16_t *);
+        void (*simd)(int16_t *, const int16_t *);
+    } pairs[] = {{"fast", qrl::quantize_fast, qrl::quantize_fast_sse2},
+                 {"accurate", qrl::quantize_accurate, qrl::quantize_accurate_sse2}};
+    std::mt19937 rng(31);
+    std::uniform_int_distribution<int> any(-32768, 32767);
+    std::uniform_int_distribution<int> quantizer(1, 255);
+    for (const int limit : {1100, 8191, 8192, 32767}) {
+        std::uniform_int_distribution<int> coef(-limit - 1, limit);
+        for (int n = 0; n < 2000; ++n) {
+            Block in, table;
+            for (int i = 0; i < 64; ++i) {
+                in[i] = static_cast<int16_t>(coef(rng));
+                table[i] = static_cast<int16_t>(n % 2 == 0 ? any(rng) : 32768 / quantizer(rng));
+            }
+            in[n % 64] = static_cast<int16_t>(n % 4 < 2 ? -limit - 1 : limit); // the edge of the range
+            table[(n * 7) % 64] = -32768;                                      // 0x8000: reciprocal of 1
+            for (const auto &p : pairs) {
+                Block expected = in, got = in;
+                p.portable(expected.data(), table.data());
+                p.simd(got.data(), table.data());
+                ASSERT_EQ(got, expected) << p.name << " limit " << limit << " block " << n;
+            }
+        }
+    }
+}
+#endif
+
 } // namespace
