@@ -20,6 +20,9 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+# pkg-config sees only packages built for the toolchain, not the build host's.
+set(ENV{PKG_CONFIG_LIBDIR} "/usr/${QRL_MINGW_PREFIX}/lib/pkgconfig")
+set(ENV{PKG_CONFIG_PATH} "")
 
 # -static takes the thread run-time (winpthread) from its archive as well.
 set(QRL_MINGW_STATIC_RUNTIME "-static -static-libgcc -static-libstdc++")
