@@ -17,10 +17,10 @@
 //   A = d07 + u, C = d07 - u, B = d34 + w, D = w - d34
 //   G1 = A + mulhi(B, t1), G7 = mulhi(A, t1) - B,
 //   G3 = C + T3(D), G5 = T3(C) - D, T3(x) = mulhi(x, tan(3pi/16) - 1) + x,
-// then for each row v of G the row pass F(v, u) = (sum_x G(v, x) * M_v(u, x)
-// + 524288) >> 20 with 32-bit multiply-adds on the sums and differences of
-// columns x and 7 - x (M_v as in the accurate SIMD inverse transform), packed
-// to 16 bits with saturation. Within about one unit of the portable kernel.
+// then, on G transposed, the row pass F(v, u) = (sum_x G(v, x) * M_v(u, x)
+// + 524288) >> 20 for all rows v at once, with 32-bit multiply-adds on the
+// saturated sums and differences of columns x and 7 - x (M_v as in the
+// accurate SIMD inverse transform), packed to 16 bits with saturation. Within about one unit of the portable kernel.
 // Valid for inputs of magnitude up to kSimdFdctAccurateInputLimit (the shifted
 // sums and the 32-bit row sums then stay in range); other blocks go to the
 // portable kernel.
@@ -107,6 +107,28 @@ alignas(16) constexpr int16_t kForwardRowMatrix[4][4][8] = {
 };
 constexpr int kForwardRowGroup[8] = {0, 1, 2, 3, 0, 3, 2, 1};
 
+// The row pass with the block transposed (lanes = rows v): for output column
+// u, the multiply-add pairs of M_v(u, x) at x = (0, 1) and x = (2, 3), lanes
+// v = 0..3 and v = 4..7. Even u weight the sums G(v, x) + G(v, 7 - x), odd u
+// the differences.
+struct RowPassPairs {
+    int16_t v[8][2][2][8]; // [u][pair][lane half][4 pairs]
+};
+constexpr RowPassPairs make_row_pass_pairs() {
+    RowPassPairs t{};
+    for (int u = 0; u < 8; ++u)
+        for (int pair = 0; pair < 2; ++pair)
+            for (int half = 0; half < 2; ++half)
+                for (int i = 0; i < 4; ++i) {
+                    const int v = 4 * half + i;
+                    const int16_t *m = kForwardRowMatrix[kForwardRowGroup[v]][(u & 1) * 2 + pair];
+                    t.v[u][pair][half][2 * i] = m[2 * (u >> 1)];
+                    t.v[u][pair][half][2 * i + 1] = m[2 * (u >> 1) + 1];
+                }
+    return t;
+}
+alignas(16) constexpr RowPassPairs kRowPassPairs = make_row_pass_pairs();
+
 inline bool any_over(const __m128i r[8], int32_t limit) {
     const __m128i l = _mm_set1_epi16(static_cast<int16_t>(limit));
     __m128i bad = _mm_setzero_si128();
@@ -115,25 +137,6 @@ inline bool any_over(const __m128i r[8], int32_t limit) {
         bad = _mm_or_si128(bad, _mm_cmpgt_epi16(magnitude, l));
     }
     return _mm_movemask_epi8(bad) != 0;
-}
-
-inline __m128i forward_row(__m128i g, const int16_t (*m)[8]) {
-    const __m128i reversed = _mm_shufflehi_epi16(g, _MM_SHUFFLE(0, 1, 2, 3));
-    const __m128i high = _mm_unpackhi_epi64(reversed, reversed); // G7, G6, G5, G4
-    const __m128i sum = _mm_adds_epi16(g, high);                   // lanes 0..3: G(x) + G(7 - x)
-    const __m128i diff = _mm_subs_epi16(g, high);
-    const __m128i m0 = _mm_load_si128(reinterpret_cast<const __m128i *>(m[0]));
-    const __m128i m1 = _mm_load_si128(reinterpret_cast<const __m128i *>(m[1]));
-    const __m128i m2 = _mm_load_si128(reinterpret_cast<const __m128i *>(m[2]));
-    const __m128i m3 = _mm_load_si128(reinterpret_cast<const __m128i *>(m[3]));
-    const __m128i even = _mm_add_epi32(_mm_madd_epi16(_mm_shuffle_epi32(sum, 0x00), m0),
-                                       _mm_madd_epi16(_mm_shuffle_epi32(sum, 0x55), m1));
-    const __m128i odd = _mm_add_epi32(_mm_madd_epi16(_mm_shuffle_epi32(diff, 0x00), m2),
-                                      _mm_madd_epi16(_mm_shuffle_epi32(diff, 0x55), m3));
-    const __m128i round = _mm_set1_epi32(524288);
-    const __m128i e = _mm_srai_epi32(_mm_add_epi32(even, round), 20); // F0, F2, F4, F6
-    const __m128i o = _mm_srai_epi32(_mm_add_epi32(odd, round), 20);  // F1, F3, F5, F7
-    return _mm_packs_epi32(_mm_unpacklo_epi32(e, o), _mm_unpackhi_epi32(e, o));
 }
 
 } // namespace
@@ -178,8 +181,33 @@ void fdct_accurate_sse2(int16_t *block) {
     g[3] = _mm_adds_epi16(c, _mm_adds_epi16(_mm_mulhi_epi16(d, t3m1), d));
     g[5] = _mm_subs_epi16(_mm_adds_epi16(_mm_mulhi_epi16(c, t3m1), c), d);
 
+    transpose8(g); // g[x]: column x of G, lanes = rows v
+    __m128i pairs[2][2][2]; // [sums, differences][x = (0, 1), (2, 3)][lane half]
+    for (int p = 0; p < 2; ++p) {
+        const __m128i sa = _mm_adds_epi16(g[2 * p], g[7 - 2 * p]);
+        const __m128i sb = _mm_adds_epi16(g[2 * p + 1], g[6 - 2 * p]);
+        const __m128i da = _mm_subs_epi16(g[2 * p], g[7 - 2 * p]);
+        const __m128i db = _mm_subs_epi16(g[2 * p + 1], g[6 - 2 * p]);
+        pairs[0][p][0] = _mm_unpacklo_epi16(sa, sb);
+        pairs[0][p][1] = _mm_unpackhi_epi16(sa, sb);
+        pairs[1][p][0] = _mm_unpacklo_epi16(da, db);
+        pairs[1][p][1] = _mm_unpackhi_epi16(da, db);
+    }
+    const __m128i round = _mm_set1_epi32(524288);
+    __m128i f[8];
+    for (int col = 0; col < 8; ++col) {
+        const auto &in = pairs[col & 1];
+        const auto k = [col](int pair, int half) {
+            return _mm_load_si128(reinterpret_cast<const __m128i *>(kRowPassPairs.v[col][pair][half]));
+        };
+        const __m128i lo = _mm_add_epi32(_mm_madd_epi16(in[0][0], k(0, 0)), _mm_madd_epi16(in[1][0], k(1, 0)));
+        const __m128i hi = _mm_add_epi32(_mm_madd_epi16(in[0][1], k(0, 1)), _mm_madd_epi16(in[1][1], k(1, 1)));
+        f[col] = _mm_packs_epi32(_mm_srai_epi32(_mm_add_epi32(lo, round), 20),
+                                 _mm_srai_epi32(_mm_add_epi32(hi, round), 20));
+    }
+    transpose8(f); // f[v]: row v
     for (int v = 0; v < 8; ++v) {
-        store8(block + 8 * v, forward_row(g[v], kForwardRowMatrix[kForwardRowGroup[v]]));
+        store8(block + 8 * v, f[v]);
     }
 }
 
