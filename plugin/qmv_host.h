@@ -137,6 +137,10 @@ QMV_STATIC_ASSERT(offsetof(PLUGIN_ARGS, reserved) == QMV_ARGS_RESERVED, "reserve
 QMV_STATIC_ASSERT(offsetof(PLUGIN_ARGS, bits_per_pixel) == QMV_ARGS_BITS_PER_PIXEL, "bits_per_pixel offset");
 QMV_STATIC_ASSERT(sizeof(PLUGIN_ARGS) == QMV_ARGS_SIZE, "argument block size");
 QMV_STATIC_ASSERT(sizeof(QMV_HOST_SERVICES) == QMV_SERVICE_COUNT * sizeof(void *), "service block size");
+#if UINTPTR_MAX == 0xFFFFFFFFu
+/* A 32-bit build has the host's own block: eight 4-byte entries. */
+QMV_STATIC_ASSERT(sizeof(QMV_HOST_SERVICES) == 32, "32-bit service block is 32 bytes");
+#endif
 #if defined(_WIN32) && !defined(_WIN64)
 /* The plug-in's own platform: eight 4-byte entry points, 32 bytes. */
 QMV_STATIC_ASSERT(sizeof(QMV_HOST_SERVICES) == 32, "32-bit Windows service block size");
