@@ -75,7 +75,7 @@ int32_t store_word(INPUT_SOURCE *s, uint64_t word) {
     return JPEG_OK;
 }
 
-// Appends the low n (1..32) bits of `value` (no higher bits set).
+// Appends the low n (0..32) bits of `value` (no higher bits set).
 inline int32_t put(INPUT_SOURCE *s, Accumulator &a, uint64_t value, int32_t n) {
     if (n < a.free_bits) {
         a.bits = (a.bits << n) | value;
@@ -93,8 +93,8 @@ inline int32_t put(INPUT_SOURCE *s, Accumulator &a, uint64_t value, int32_t n) {
 // Code of a symbol followed by `size` value bits, in one put.
 inline int32_t put_coded(INPUT_SOURCE *s, Accumulator &a, const HUFFMAN_ENCODE_TABLE *t, int32_t symbol,
                          uint32_t value, int32_t size) {
+    // A length of 0 (a symbol without a code, no value bits) appends nothing.
     const int32_t length = t->code_length[symbol] + size;
-    if (length == 0) return JPEG_OK;
     // Codes fit their lengths (build_huffman_encode_table), so only the value is masked.
     const uint64_t mask = (uint64_t{1} << size) - 1;
     return put(s, a, (static_cast<uint64_t>(t->code[symbol]) << size) | (value & mask), length);
@@ -117,11 +117,14 @@ inline __m128i gather8(const int16_t *b) {
     return v;
 }
 
-// Sixteen coefficients from position Base into zz; returns their nonzero bits.
+// Sixteen coefficients from position Base into zz, -32768 raised to -32767
+// (which keeps an AC size category at 15 and its symbol in range); returns
+// their nonzero bits.
 template <int32_t Base>
 inline uint64_t gather16(const int16_t *block, int16_t *zz) {
-    const __m128i a = gather8<Base>(block);
-    const __m128i b = gather8<Base + 8>(block);
+    const __m128i floor = _mm_set1_epi16(-32767);
+    const __m128i a = _mm_max_epi16(gather8<Base>(block), floor);
+    const __m128i b = _mm_max_epi16(gather8<Base + 8>(block), floor);
     _mm_store_si128(reinterpret_cast<__m128i *>(zz + Base), a);
     _mm_store_si128(reinterpret_cast<__m128i *>(zz + Base + 8), b);
     const __m128i zero = _mm_setzero_si128();
@@ -135,8 +138,8 @@ int32_t encode_block(INPUT_SOURCE *stream, Accumulator &acc, const HUFFMAN_ENCOD
     const uint64_t nonzero = gather16<0>(block, zz) | gather16<16>(block, zz) | gather16<32>(block, zz) |
                              gather16<48>(block, zz);
 
-    const int32_t diff = zz[0] - *dc_predictor;
-    *dc_predictor = zz[0];
+    const int32_t diff = block[0] - *dc_predictor;
+    *dc_predictor = block[0];
     const int32_t dc_sign = diff >> 31;
     const auto dc_magnitude = static_cast<uint32_t>((diff ^ dc_sign) - dc_sign);
     const int32_t dc_size = dc_magnitude == 0 ? 0 : significant_bits(dc_magnitude);
@@ -155,8 +158,7 @@ int32_t encode_block(INPUT_SOURCE *stream, Accumulator &acc, const HUFFMAN_ENCOD
             if (r != JPEG_OK) return r;
             run -= 16;
         }
-        int32_t v = zz[k];
-        if (v < -32767) v = -32767; // keeps the size category at 15 and the symbol in range
+        const int32_t v = zz[k];
         const int32_t sign = v >> 31;
         const int32_t size = significant_bits(static_cast<uint32_t>((v ^ sign) - sign));
         r = put_coded(stream, acc, ac, (run << 4) + size, static_cast<uint32_t>(v + sign), size);

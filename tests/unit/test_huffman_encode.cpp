@@ -313,6 +313,11 @@ TEST(HuffmanEncodeBlock, WideEncoderMatchesThePortableOne) {
                 if (static_cast<int>(next() % 64) < density)
                     block[k] = static_cast<int16_t>(static_cast<int>(next() % 2047) - 1023);
             if (b == 7) block[0] = -2047;
+            if (b == 11) {
+                block[5] = -32768; // raised to -32767: size category 15
+                block[63] = 32767;
+            }
+            if (b == 13) block[0] = -32768; // a DC difference of 16 bits
             ASSERT_EQ(qrl::encode_huffman_block(&narrow.source, &t.dc, &t.ac, &pn, block), JPEG_OK);
             ASSERT_EQ(qrl::encode_huffman_block_sse2(&wide.source, &t.dc, &t.ac, &pw, block), JPEG_OK);
             if (b % 9 == 8) {
