@@ -188,17 +188,26 @@ int32_t write_stream_header(JPEG_PROPERTIES *props) {
     return JPEG_OK;
 }
 
-int32_t prepare_mcu(JPEG_PROPERTIES *props, const SCAN_INFO *scan, int32_t column, int32_t row) {
-    (void)scan;
+McuPlan plan_mcu(const JPEG_PROPERTIES *props) {
+    McuPlan plan{};
+    for (int32_t i = 0; i < props->frame_component_count && i < QRL_MAX_COMPONENTS; ++i) {
+        const COMPONENT_INFO &c = props->frame_components[i];
+        const int16_t *table = forward_table(props, c.quant_table);
+        for (int32_t b = 0; b < c.h_sampling * c.v_sampling && plan.blocks < QRL_MCU_MAX_BLOCKS; ++b)
+            plan.table[plan.blocks++] = table;
+    }
+    return plan;
+}
+
+int32_t prepare_mcu(JPEG_PROPERTIES *props, const McuPlan &plan, int32_t column, int32_t row) {
     KERNEL_TABLE *kt = props->kernel_table;
     const COEFFICIENT_PLANES *planes = props->coefficient_planes;
-    const int32_t f = props->frame_component_count;
     if (planes == nullptr) {
         const int32_t r = kt->mcu_reader(props, column, row);
         if (r < 0) return r;
     } else {
         int16_t *out = props->mcu_buffer;
-        for (int32_t i = 0; i < f; ++i) {
+        for (int32_t i = 0; i < props->frame_component_count; ++i) {
             const COMPONENT_INFO &c = props->frame_components[i];
             const int64_t width = static_cast<int64_t>(c.h_sampling) * props->mcus_per_row * 8;
             for (int32_t v = 0; v < c.v_sampling; ++v)
@@ -213,22 +222,19 @@ int32_t prepare_mcu(JPEG_PROPERTIES *props, const SCAN_INFO *scan, int32_t colum
                     out += 64;
                 }
         }
+        if (planes->planes_mode == 0) return plan.blocks;
     }
-    int32_t blocks = 0;
-    for (int32_t i = 0; i < f; ++i)
-        blocks += props->frame_components[i].h_sampling * props->frame_components[i].v_sampling;
-    if (planes != nullptr && planes->planes_mode == 0) return blocks;
+    // Each block is transformed and then quantized while it is in cache;
+    // blocks do not depend on each other, so this equals transforming the
+    // whole MCU first.
+    const BlockFn fdct = kt->fdct_active;
+    const TableBlockFn quantize = kt->quantize_active;
     int16_t *block = props->mcu_buffer;
-    for (int32_t b = 0; b < blocks; ++b) kt->fdct_active(block + b * 64);
-    for (int32_t i = 0; i < f; ++i) {
-        const COMPONENT_INFO &c = props->frame_components[i];
-        const int16_t *table = forward_table(props, c.quant_table);
-        for (int32_t b = 0; b < c.h_sampling * c.v_sampling; ++b) {
-            kt->quantize_active(block, table);
-            block += 64;
-        }
+    for (int32_t b = 0; b < plan.blocks; ++b, block += 64) {
+        fdct(block);
+        quantize(block, plan.table[b]);
     }
-    return blocks;
+    return plan.blocks;
 }
 
 namespace {
@@ -258,6 +264,7 @@ int32_t check_tables(const JPEG_PROPERTIES *props, const SCAN_INFO *scan) {
 int32_t mcu_loop(JPEG_PROPERTIES *props, SCAN_INFO *scan) {
     INPUT_SOURCE *s = &props->input;
     KERNEL_TABLE *kt = props->kernel_table;
+    const McuPlan plan = plan_mcu(props);
     const HUFFMAN_ENCODE_TABLE *dc[QRL_MAX_COMPONENTS];
     const HUFFMAN_ENCODE_TABLE *ac[QRL_MAX_COMPONENTS];
     int32_t blocks_of[QRL_MAX_COMPONENTS];
@@ -272,7 +279,7 @@ int32_t mcu_loop(JPEG_PROPERTIES *props, SCAN_INFO *scan) {
     for (int32_t row = scan->next_mcu_row; row <= last_row; ++row) {
         const int32_t first = row == scan->next_mcu_row ? scan->next_mcu_column : 0;
         for (int32_t col = first; col <= last_column; ++col) {
-            const int32_t n = prepare_mcu(props, scan, col, row);
+            const int32_t n = prepare_mcu(props, plan, col, row);
             if (n < 0) return n;
             const int16_t *block = props->mcu_buffer;
             for (int32_t k = 0; k < scan->scan_component_count; ++k) {

@@ -26,10 +26,16 @@ void scale_quant_table(int32_t quality, const uint8_t *base, int16_t *out);
 // Shared by both encoders.
 // The forward table of quantization-table id `id`, or null when none is prepared.
 [[nodiscard]] const int16_t *forward_table(const JPEG_PROPERTIES *props, int32_t id);
+// What every MCU of a frame needs, worked out once per encode call: its
+// block count and each block's forward quantization table.
+struct McuPlan {
+    int32_t blocks;
+    const int16_t *table[QRL_MCU_MAX_BLOCKS];
+};
+[[nodiscard]] McuPlan plan_mcu(const JPEG_PROPERTIES *props);
 // Fills mcu_buffer for MCU (column, row) from the pixels or the caller's
 // coefficient planes, and transforms and quantizes it unless the planes hold
 // quantized coefficients. Returns the number of blocks in the MCU.
-[[nodiscard]] int32_t prepare_mcu(JPEG_PROPERTIES *props, const SCAN_INFO *scan, int32_t column,
-                                  int32_t row);
+[[nodiscard]] int32_t prepare_mcu(JPEG_PROPERTIES *props, const McuPlan &plan, int32_t column, int32_t row);
 
 } // namespace qrl

@@ -96,16 +96,15 @@ int32_t install_optimal_table(JPEG_PROPERTIES *props, const int32_t *statistics,
 
 int32_t fill_coefficient_buffer(JPEG_PROPERTIES *props, int32_t blocks_per_mcu) {
     int16_t *out = props->coefficient_buffer;
-    const COEFFICIENT_PLANES *planes = props->coefficient_planes;
+    const McuPlan plan = plan_mcu(props);
     for (int32_t row = 0; row < props->mcu_rows; ++row) {
         for (int32_t col = 0; col < props->mcus_per_row; ++col) {
-            const int32_t n = prepare_mcu(props, nullptr, col, row);
+            const int32_t n = prepare_mcu(props, plan, col, row);
             if (n < 0) return n;
             std::memcpy(out, props->mcu_buffer, static_cast<size_t>(blocks_per_mcu) * 64 * sizeof(int16_t));
             out += static_cast<size_t>(blocks_per_mcu) * 64;
         }
     }
-    (void)planes;
     return JPEG_OK;
 }
 
