@@ -1,9 +1,13 @@
 // Region decoding of sequential scans: every region equals the same rectangle
 // of a whole-image decode, for memory and file sources, fresh and with a
 // record whose row index is already filled, and interrupted after every MCU.
+#include <algorithm>
+#include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -11,6 +15,7 @@
 #include "decode/scan_region.h"
 #include "decode_test_util.h"
 #include "jpeg_segments.h"
+#include "support/corpus.h"
 #include "support/oracle.h"
 
 namespace qrl_test {
@@ -375,6 +380,126 @@ TEST(RegionRowIndex, EntriesPastTheIndexAreNeverAddressed) {
     props->row_index = nullptr; // the vector owns it
     // The largest frame height gives exactly as many MCU rows as entries.
     EXPECT_EQ((65535 + 7) / 8, QRL_ROW_INDEX_ENTRIES);
+}
+
+
+// After JPEG_INTERRUPT_OK, roi right and bottom hold the right and bottom
+// pixel edges of the MCU reached (clipped to the image), for whole-image and
+// region decodes; the next call resumes the same region.
+TEST(RegionInterrupt, RoiReportsTheMcuReachedInPixels) {
+    const ImageCase c{"s420", JpegLayout::ycbcr, 2, 2, 71, 53, 0}; // 5 x 4 MCUs of 16 x 16
+    std::vector<uint8_t> jpeg = make_image(c);
+    ASSERT_FALSE(jpeg.empty());
+    struct Case {
+        Rect region; // all 0: the whole image
+        std::vector<std::pair<int, int>> expected; // right, bottom after each interrupt
+    };
+    std::vector<std::pair<int, int>> whole;
+    for (int row = 0; row < 4; ++row)
+        for (int column = 0; column < 5; ++column)
+            if (row != 3 || column != 4) whole.emplace_back(std::min(16 * (column + 1), 71), std::min(16 * (row + 1), 53));
+    // MCU columns 1 to 3 and rows 1 to 3; a region row ends without a stop.
+    std::vector<std::pair<int, int>> part;
+    for (int row = 1; row < 4; ++row)
+        for (int column = 1; column < 3; ++column) part.emplace_back(16 * (column + 1), std::min(16 * (row + 1), 53));
+    for (const Case &k : {Case{Rect{0, 0, 0, 0}, whole}, Case{Rect{20, 20, 60, 50}, part}}) {
+        for (bool file : {false, true}) {
+            Record rec = make_record();
+            TempJpeg temp(jpeg);
+            if (file) {
+                rec->jpeg_file_name = temp.path().c_str();
+            } else {
+                rec->jpeg_buffer = jpeg.data();
+                rec->jpeg_buffer_size = static_cast<int32_t>(jpeg.size());
+            }
+            ASSERT_EQ(codec_read(rec.get(), file ? JPEG_IO_READ_HEADER_FILE : JPEG_IO_READ_HEADER_MEM), JPEG_OK);
+            const bool region = k.region.x1 != 0;
+            const int w = region ? k.region.x1 - k.region.x0 : 71, h = region ? k.region.y1 - k.region.y0 : 53;
+            std::vector<uint8_t> pixels(static_cast<size_t>(w) * h * 3);
+            rec->image_pixels = pixels.data();
+            rec->image_width = w;
+            rec->image_height = h;
+            rec->image_channels = 3;
+            rec->image_color = COLOR_RGB;
+            std::vector<std::pair<int, int>> seen;
+            int32_t result = JPEG_INTERRUPT_OK;
+            while (result == JPEG_INTERRUPT_OK && seen.size() < 100) {
+                rec->props.roi[0] = k.region.x0;
+                rec->props.roi[1] = k.region.y0;
+                rec->props.roi[2] = k.region.x1;
+                rec->props.roi[3] = k.region.y1;
+                rec->props.interrupt_after_mcu = 1;
+                result = codec_read(rec.get(), file ? JPEG_IO_DECODE_FILE : JPEG_IO_DECODE_MEM);
+                if (result == JPEG_INTERRUPT_OK) {
+                    seen.emplace_back(rec->props.roi[2], rec->props.roi[3]);
+                    // The file stays open for the next call.
+                    if (file) {
+                        EXPECT_NE(rec->props.input.file, nullptr);
+                    }
+                }
+            }
+            rec->jpeg_file_name = nullptr;
+            EXPECT_EQ(result, region ? JPEG_ROI_OK : JPEG_OK) << (file ? "file" : "memory");
+            EXPECT_EQ(seen, k.expected) << (region ? "region" : "whole") << (file ? " file" : " memory");
+        }
+    }
+}
+
+// Real files (corpus baseline, restart and odd-size files): regions touching
+// every edge, one pixel wide or high, starting mid-MCU, and the whole image
+// equal the rectangle of the whole-image decode, byte for byte, from memory
+// and from a file.
+TEST(RegionCorpus, RegionsEqualCropsOfTheWholeDecode) {
+    if (corpus_dir().empty()) GTEST_SKIP() << "skipped: the shared corpus is not present";
+    constexpr uint64_t kMaxPixels = 2'000'000; // keeps the run short; larger files add nothing new here
+    int files = 0, regions = 0;
+    for (const char *category : {"baseline", "restart", "odd_size"}) {
+        for (const std::string &path : corpus_files(category)) {
+            const std::string name = std::filesystem::path(path).filename().string();
+            SCOPED_TRACE(std::string(category) + "/" + name);
+            std::vector<uint8_t> jpeg = read_file_bytes(path);
+            Record probe = make_record();
+            probe->jpeg_buffer = jpeg.data();
+            probe->jpeg_buffer_size = static_cast<int32_t>(jpeg.size());
+            if (codec_read(probe.get(), JPEG_IO_READ_HEADER_MEM) != JPEG_OK) continue;
+            const int w = probe->jpeg_width, h = probe->jpeg_height, comps = probe->jpeg_channels;
+            if (static_cast<uint64_t>(w) * h > kMaxPixels || comps == 2) continue;
+            DecodeRequest q;
+            q.channels = comps == 1 ? 1 : (comps == 4 ? 4 : 3);
+            q.image_color = comps == 1 ? COLOR_GRAY : (comps == 4 ? COLOR_CMYK : COLOR_RGB);
+            DecodeResult whole = decode(jpeg, q);
+            if (whole.result != JPEG_OK) continue; // refusals are the conformance test's business
+            ++files;
+            std::vector<Rect> rects = {{0, 0, w, h},
+                                       {0, 0, 1, 1},
+                                       {w - 1, h - 1, w, h},
+                                       {0, h - 1, w, h},
+                                       {w / 2, 0, w / 2 + 1, h},
+                                       {w / 3, h / 3, w - w / 4, h - h / 5},
+                                       {std::min(9, w - 1), std::min(5, h - 1), w, std::min(h, 40)}};
+            for (bool file : {false, true}) {
+                for (const Rect &r : rects) {
+                    if (r.x1 <= r.x0 || r.y1 <= r.y0) continue;
+                    DecodeRequest rq = q;
+                    rq.file = file;
+                    rq.roi[0] = r.x0;
+                    rq.roi[1] = r.y0;
+                    rq.roi[2] = r.x1;
+                    rq.roi[3] = r.y1;
+                    DecodeResult d = decode(jpeg, rq);
+                    ++regions;
+                    const std::string where = std::to_string(r.x0) + "," + std::to_string(r.y0) + "," +
+                                              std::to_string(r.x1) + "," + std::to_string(r.y1) +
+                                              (file ? " file" : " memory");
+                    const bool full = r.x0 == 0 && r.y0 == 0 && r.x1 == w && r.y1 == h;
+                    ASSERT_EQ(d.result, full ? JPEG_OK : JPEG_ROI_OK) << where;
+                    EXPECT_TRUE(d.pixels == crop(whole.pixels, w, q.channels, r.x0, r.y0, r.x1, r.y1)) << where;
+                }
+            }
+        }
+    }
+    std::printf("%d corpus files, %d regions compared\n", files, regions);
+    EXPECT_GT(files, 50);
 }
 
 const ImageCase kImages[] = {
