@@ -35,7 +35,11 @@ struct FileSource {
         std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
         for (char &ch : name)
             if (ch == '/') ch = '_';
-        path = std::string(QRL_BINARY_DIR) + "/input_source_" + name + ".bin";
+        // One file per source: a test may hold two open at once, and on
+        // Windows an open file (shared for reading only) cannot be rewritten.
+        static int serial = 0;
+        path = std::string(QRL_BINARY_DIR) + "/input_source_" + name + "_" + std::to_string(serial++) +
+               ".bin";
         std::FILE *f = std::fopen(path.c_str(), "wb");
         if (f != nullptr) {
             if (!data.empty()) std::fwrite(data.data(), 1, data.size(), f);
