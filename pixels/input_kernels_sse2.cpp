@@ -54,6 +54,7 @@ inline void load_planar16(const uint8_t *first, const uint8_t *second, __m128i c
         __m128i b = _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(first + 16)),
                                        _mm_loadl_epi64(reinterpret_cast<const __m128i *>(second)));
         __m128i c = at(second + 8);
+        #pragma GCC unroll 8
         for (int32_t round = 0; round < 4; ++round) {
             // Halves h0..h5 = (a, b, c): interleave h0:h3, h1:h4, h2:h5.
             const __m128i na = _mm_unpacklo_epi8(a, _mm_srli_si128(b, 8));
@@ -69,6 +70,7 @@ inline void load_planar16(const uint8_t *first, const uint8_t *second, __m128i c
     } else {
         static_assert(Bpp == 4);
         __m128i a = at(first), b = at(first + 16), c = at(second), d = at(second + 16);
+        #pragma GCC unroll 8
         for (int32_t round = 0; round < 4; ++round) {
             // Halves h0..h7 = (a, b, c, d): interleave h0:h4, h1:h5, h2:h6, h3:h7.
             const __m128i na = _mm_unpacklo_epi8(a, c), nb = _mm_unpackhi_epi8(a, c);
@@ -151,8 +153,10 @@ void convert_mcu(const uint8_t *pixels, int32_t line_bytes, int16_t *c0, int16_t
     if constexpr (H == 1) {
         static_assert(V == 1);
         // Two rows of eight pixels per load.
+        #pragma GCC unroll 8
         for (int32_t y = 0; y < 8; y += 2) {
             const Wide w = load(row_at(y), row_at(y + 1));
+            #pragma GCC unroll 8
             for (int32_t i = 0; i < 2; ++i) {
                 const int32_t at = (y + i) * 8;
                 store8(c0 + at, luma8(w.r[i], w.g[i], w.b[i]));

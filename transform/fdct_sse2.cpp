@@ -130,19 +130,19 @@ constexpr RowPassPairs make_row_pass_pairs() {
 alignas(16) constexpr RowPassPairs kRowPassPairs = make_row_pass_pairs();
 
 inline bool any_over(const __m128i r[8], int32_t limit) {
-    const __m128i l = _mm_set1_epi16(static_cast<int16_t>(limit));
-    __m128i bad = _mm_setzero_si128();
+    __m128i largest = _mm_setzero_si128(); // of |x|, with -x - 1 for negative x
+    #pragma GCC unroll 8
     for (int k = 0; k < 8; ++k) {
-        const __m128i magnitude = _mm_xor_si128(r[k], _mm_srai_epi16(r[k], 15));
-        bad = _mm_or_si128(bad, _mm_cmpgt_epi16(magnitude, l));
+        largest = _mm_max_epi16(largest, _mm_xor_si128(r[k], _mm_srai_epi16(r[k], 15)));
     }
-    return _mm_movemask_epi8(bad) != 0;
+    return _mm_movemask_epi8(_mm_cmpgt_epi16(largest, _mm_set1_epi16(static_cast<int16_t>(limit)))) != 0;
 }
 
 } // namespace
 
 void fdct_accurate_sse2(int16_t *block) {
     __m128i x[8];
+    #pragma GCC unroll 8
     for (int k = 0; k < 8; ++k) {
         x[k] = load8(block + 8 * k);
     }
@@ -150,6 +150,7 @@ void fdct_accurate_sse2(int16_t *block) {
         fdct_accurate(block);
         return;
     }
+    #pragma GCC unroll 8
     for (int k = 0; k < 8; ++k) {
         x[k] = _mm_slli_epi16(x[k], 3);
     }
@@ -183,6 +184,7 @@ void fdct_accurate_sse2(int16_t *block) {
 
     transpose8(g); // g[x]: column x of G, lanes = rows v
     __m128i pairs[2][2][2]; // [sums, differences][x = (0, 1), (2, 3)][lane half]
+    #pragma GCC unroll 8
     for (int p = 0; p < 2; ++p) {
         const __m128i sa = _mm_adds_epi16(g[2 * p], g[7 - 2 * p]);
         const __m128i sb = _mm_adds_epi16(g[2 * p + 1], g[6 - 2 * p]);
@@ -195,6 +197,7 @@ void fdct_accurate_sse2(int16_t *block) {
     }
     const __m128i round = _mm_set1_epi32(524288);
     __m128i f[8];
+    #pragma GCC unroll 8
     for (int col = 0; col < 8; ++col) {
         const auto &in = pairs[col & 1];
         const auto k = [col](int pair, int half) {
@@ -206,6 +209,7 @@ void fdct_accurate_sse2(int16_t *block) {
                                  _mm_srai_epi32(_mm_add_epi32(hi, round), 20));
     }
     transpose8(f); // f[v]: row v
+    #pragma GCC unroll 8
     for (int v = 0; v < 8; ++v) {
         store8(block + 8 * v, f[v]);
     }

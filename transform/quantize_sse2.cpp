@@ -31,6 +31,7 @@ inline __m128i round_q15(__m128i lo, __m128i hi) {
 // block and says whether every coefficient is in that range.
 inline bool load_small(const int16_t *block, __m128i c[8]) {
     __m128i magnitudes = _mm_setzero_si128();
+    #pragma GCC unroll 8
     for (int i = 0; i < 8; ++i) {
         c[i] = load8(block + 8 * i);
         magnitudes = _mm_or_si128(magnitudes, _mm_xor_si128(c[i], _mm_srai_epi16(c[i], 15)));
@@ -53,6 +54,7 @@ inline __m128i quantize_small(__m128i c, __m128i t) {
 void quantize_fast_sse2(int16_t *block, const int16_t *table) {
     __m128i small[8];
     if (load_small(block, small)) {
+        #pragma GCC unroll 8
         for (int i = 0; i < 8; ++i) store8(block + 8 * i, quantize_small<false>(small[i], load8(table + 8 * i)));
         return;
     }
@@ -66,6 +68,7 @@ void quantize_fast_sse2(int16_t *block, const int16_t *table) {
 void quantize_accurate_sse2(int16_t *block, const int16_t *table) {
     __m128i small[8];
     if (load_small(block, small)) {
+        #pragma GCC unroll 8
         for (int i = 0; i < 8; ++i) store8(block + 8 * i, quantize_small<true>(small[i], load8(table + 8 * i)));
         return;
     }
