@@ -1,6 +1,7 @@
-// Thumbnails and comments: a header read with a comment buffer of a capacity
-// taken from the input (an exact heap block, so one byte too many is
-// caught), then thumbnail reads into caller images of sizes taken from the
+// Thumbnails and comments: two header reads with a comment buffer of a
+// capacity taken from the input (an exact heap block, so one byte too many is
+// caught; the second read keeps the size the first one wrote back), then
+// thumbnail reads into caller images of sizes taken from the
 // input, in both thumbnail modes' colours.
 #include <cstring>
 #include <vector>
@@ -26,11 +27,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     record.props.jpeg_comment_size = capacity;
     int32_t result = codec_read(&record, JPEG_IO_READ_HEADER_MEM);
     check_code(result, "header read with a comment buffer");
-    // (A refusal of a comment that fits is not checked: jpeg_comment_size is
-    // both the capacity and the length of the last comment, so a second COM
-    // segment is measured against the first one's length.)
     if (result == JPEG_OK && record.props.jpeg_comment_size > capacity)
         finding("comment longer than the buffer reported as read", record.props.jpeg_comment_size);
+    // The parse stops at the refused comment, so the size is its length.
+    if (result == JPEG_COMMENT_ACCESS_ERROR && record.props.jpeg_comment_size <= capacity)
+        finding("a comment that fits the buffer refused", record.props.jpeg_comment_size);
+    touch(comment, capacity);
+    // A second read on the record without setting the size again: the
+    // length written back is not a capacity (the buffer is still exact).
+    point_at_memory(&record, stream);
+    result = codec_read(&record, JPEG_IO_READ_HEADER_MEM);
+    check_code(result, "second header read with the comment buffer");
+    if (result == JPEG_COMMENT_ACCESS_ERROR && record.props.jpeg_comment_size <= capacity)
+        finding("a comment that fits the buffer refused on the second read", record.props.jpeg_comment_size);
     touch(comment, capacity);
     record.props.jpeg_comment = nullptr;
     record.props.jpeg_comment_size = 0;

@@ -15,6 +15,7 @@
 #include <fstream>
 #include <functional>
 #include <initializer_list>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -545,12 +546,27 @@ const Case kCases[] = {
                      sos({{1, 0x00}}), zero_blocks(3), eoi()});
      },
      JPEG_IO_DECODE_MEM, JPEG_MEMORY_ERROR, false},
+    {"rst5_where_rst0_is_due", 11,
+     [] {
+         return cat({soi(), dqt(0), sof(0xC0, 16, 8, {{1, 0x11, 0}}), minimal_tables(), hex("FF DD 00 04 00 01"),
+                     sos({{1, 0x00}}), zero_blocks(1), hex("FF D5"), zero_blocks(1), eoi()});
+     },
+     JPEG_IO_DECODE_MEM, JPEG_OK, false},
     {"eoi_where_rst0_is_due", 11,
      [] {
          return cat({soi(), dqt(0), sof(0xC0, 16, 8, {{1, 0x11, 0}}), minimal_tables(), hex("FF DD 00 04 00 01"),
                      sos({{1, 0x00}}), zero_blocks(1), eoi(), zero_blocks(1), eoi()});
      },
      JPEG_IO_DECODE_MEM, JPEG_OK, false},
+    // 12: fill bytes before markers; the stream's last byte 0xFF; empty data.
+    {"fill_bytes_before_every_marker", 12,
+     [] {
+         const Bytes fill = {0xFF, 0xFF, 0xFF};
+         return cat({soi(), fill, dqt(0), fill, sof(0xC0, 8, 8, {{1, 0x11, 0}}), fill, minimal_tables(), fill,
+                     sos({{1, 0x00}}), zero_blocks(1), fill, eoi()});
+     },
+     JPEG_IO_DECODE_MEM, JPEG_OK, false},
+    {"soi_eoi", 12, [] { return cat({soi(), eoi()}); }, JPEG_IO_DECODE_MEM, JPEG_NO_IMAGE, false},
     // 16: thumbnails larger than the caller's image are not written.
     // 17: a comment into a buffer of capacity 0.
     // 18: a second frame header after the buffers were sized.
@@ -623,7 +639,7 @@ TEST(Regress, AcRunPastTheBlockIsHarmlessInEveryKernelSet) {
             RunOptions o;
             o.cpu_class = cpu;
             const Outcome out = run(*stream, o);
-            EXPECT_NE(out.code, JPEG_EXCEPTION_DETECTED) << "class " << cpu;
+            EXPECT_EQ(out.code, JPEG_OK) << "class " << cpu;
             if (first) {
                 reference = out;
                 first = false;
@@ -735,7 +751,17 @@ TEST(Regress, EveryPrefixOfAProgressiveFile) {
 }
 
 TEST(Regress, EmptyAndTinyInputs) {
-    for (const char *text : {"", "FF", "FF D8", "FF D8 FF", "FF D8 FF FF FF", "FF D9", "00"}) {
+    struct Tiny {
+        const char *text;
+        int32_t code;
+    };
+    // A memory source that ends while a marker is searched: JPEG_MEMORY_ERROR.
+    const Tiny tiny[] = {{"", JPEG_INVALID_PROPERTIES}, {"FF", JPEG_NOT_JPEG},
+                         {"FF D8", JPEG_MEMORY_ERROR},  {"FF D8 FF", JPEG_MEMORY_ERROR},
+                         {"FF D8 FF FF FF", JPEG_MEMORY_ERROR}, {"FF D9", JPEG_NOT_JPEG},
+                         {"00", JPEG_NOT_JPEG}};
+    for (const Tiny &t : tiny) {
+        const char *text = t.text;
         const Bytes bytes = hex(text);
         JPEG_CODEC_RECORD record;
         std::memset(&record, 0, sizeof record);
@@ -745,8 +771,7 @@ TEST(Regress, EmptyAndTinyInputs) {
         record.jpeg_buffer = exact.empty() ? &dummy : exact.data();
         record.jpeg_buffer_size = static_cast<int32_t>(exact.size());
         const int32_t code = codec_read(&record, JPEG_IO_READ_HEADER_MEM);
-        EXPECT_LT(code, 0) << "'" << text << "'";
-        EXPECT_NE(code, JPEG_EXCEPTION_DETECTED) << "'" << text << "'";
+        EXPECT_EQ(code, t.code) << "'" << text << "': " << codec_error_text(code);
         EXPECT_EQ(codec_free(&record), JPEG_OK);
     }
 }
@@ -792,10 +817,85 @@ TEST(Regress, MarkerInsideEntropyDataSameFromFileAndMemory) {
     file.file = path;
     const Outcome a = run(stream, mem);
     const Outcome b = run(stream, file);
-    EXPECT_NE(a.code, JPEG_EXCEPTION_DETECTED);
+    EXPECT_EQ(a.code, JPEG_OK) << codec_error_text(a.code);
     EXPECT_EQ(a.code, b.code);
     EXPECT_EQ(pixel_diff(a.pixels, b.pixels), "equal");
     std::remove(path.c_str());
+}
+
+// 11: restart markers are not checked for their number: a stream whose RST
+// markers are renumbered decodes to the same pixels, from memory and file.
+TEST(Regress, MisnumberedRestartMarkersDecodeAsTheOriginal) {
+    qrl_test::LibjpegEncodeOptions e;
+    e.width = 48;
+    e.height = 32;
+    e.restart_interval = 1;
+    const Bytes original = qrl_test::libjpeg_encode(e);
+    ASSERT_FALSE(original.empty());
+    Bytes renumbered(original);
+    int markers = 0;
+    for (size_t i = 0; i + 1 < renumbered.size(); ++i) {
+        if (renumbered[i] == 0xFF && renumbered[i + 1] >= 0xD0 && renumbered[i + 1] <= 0xD7) {
+            renumbered[i + 1] = static_cast<uint8_t>(0xD0 + (renumbered[i + 1] - 0xD0 + 3) % 8);
+            ++markers;
+        }
+    }
+    ASSERT_EQ(markers, 5); // 3 x 2 MCUs of 16 x 16
+    const Outcome reference = run(original);
+    ASSERT_EQ(reference.code, JPEG_OK);
+    const std::string path = write_temp("rst-renumbered", renumbered);
+    for (int32_t mode : {JPEG_IO_DECODE_MEM, JPEG_IO_DECODE_FILE}) {
+        RunOptions o;
+        o.mode = mode;
+        o.file = path;
+        const Outcome out = run(renumbered, o);
+        EXPECT_EQ(out.code, JPEG_OK) << "mode " << mode;
+        EXPECT_EQ(pixel_diff(out.pixels, reference.pixels), "equal") << "mode " << mode;
+    }
+    std::remove(path.c_str());
+}
+
+// 12: a 0xFF as the last byte of a memory source inside entropy data. The
+// portable block kernel reports it (JPEG_DATA_ERROR); the SIMD kernels end
+// the block without a report, so the scan completes and the search for the
+// marker after it finds the end of the data (JPEG_MEMORY_ERROR).
+TEST(Regress, LastByteFfInsideEntropyData) {
+    // 8 blocks of 2 bits: the scan needs both bytes.
+    const Bytes stream = cat({soi(), dqt(0), sof(0xC0, 16, 32, {{1, 0x11, 0}}), minimal_tables(),
+                              sos({{1, 0x00}}), hex("00 FF")});
+    const int32_t expected[][2] = {{0, JPEG_DATA_ERROR},
+                                   {3, JPEG_MEMORY_ERROR},
+                                   {4, JPEG_MEMORY_ERROR},
+                                   {5, JPEG_MEMORY_ERROR},
+                                   {6, JPEG_MEMORY_ERROR}};
+    for (const auto &e : expected) {
+        RunOptions o;
+        o.cpu_class = e[0];
+        EXPECT_EQ(run(stream, o).code, e[1]) << "class " << e[0];
+    }
+}
+
+// 12: fill bytes (0xFF runs) before the markers change nothing.
+TEST(Regress, FillBytesBeforeMarkersChangeNothing) {
+    qrl_test::LibjpegEncodeOptions e;
+    e.width = 24;
+    e.height = 16;
+    e.restart_interval = 1;
+    const Bytes original = qrl_test::libjpeg_encode(e);
+    ASSERT_FALSE(original.empty());
+    // Three fill bytes before every marker after SOI (RSTs and EOI included).
+    Bytes filled = {original[0], original[1]};
+    for (size_t i = 2; i < original.size(); ++i) {
+        const bool marker = original[i] == 0xFF && i + 1 < original.size() && original[i + 1] != 0x00 &&
+                            original[i + 1] != 0xFF;
+        if (marker) filled.insert(filled.end(), {0xFF, 0xFF, 0xFF});
+        filled.push_back(original[i]);
+    }
+    const Outcome reference = run(original);
+    const Outcome out = run(filled);
+    ASSERT_EQ(reference.code, JPEG_OK);
+    EXPECT_EQ(out.code, JPEG_OK) << codec_error_text(out.code);
+    EXPECT_EQ(pixel_diff(out.pixels, reference.pixels), "equal");
 }
 
 // 14: an AC scan of component 1 before any DC scan, then the DC scan of
@@ -876,9 +976,144 @@ TEST(Regress, LongCommentIntoAnEmptyBuffer) {
     for (uint8_t v : guard) EXPECT_EQ(v, 0x5A);
 }
 
+// 17: jpeg_comment_size is the capacity going in and the comment's length
+// coming out. The length written back never becomes the capacity of the same
+// buffer: a second COM segment in the stream, or a second read on the record
+// without setting the size again, is measured against the buffer's real
+// capacity. Each buffer is an exact heap block (a write past it is caught)
+// followed, in a copy, by a check that only the allowed bytes changed.
+Bytes with_comments(std::initializer_list<size_t> lengths) {
+    Bytes out = soi();
+    char letter = 'a';
+    for (size_t n : lengths) {
+        const Bytes com = seg(0xFE, Bytes(n, static_cast<uint8_t>(letter++)));
+        out.insert(out.end(), com.begin(), com.end());
+    }
+    const Bytes rest = cat({dqt(0), sof(0xC0, 8, 8, {{1, 0x11, 0}}), minimal_tables(), sos({{1, 0x00}}),
+                            zero_blocks(1), eoi()});
+    out.insert(out.end(), rest.begin(), rest.end());
+    return out;
+}
+
+struct CommentRead {
+    int32_t code;
+    int32_t size;  // jpeg_comment_size afterwards
+    size_t copied; // leading bytes of the buffer that changed
+};
+
+// One header read on `record` with the buffer as it stands.
+CommentRead read_comment_header(JPEG_CODEC_RECORD *record, const Bytes &stream, Bytes *buffer) {
+    Bytes exact(stream);
+    record->jpeg_buffer = exact.data();
+    record->jpeg_buffer_size = static_cast<int32_t>(exact.size());
+    std::fill(buffer->begin(), buffer->end(), 0x5A);
+    CommentRead r{};
+    r.code = codec_read(record, JPEG_IO_READ_HEADER_MEM);
+    r.size = record->props.jpeg_comment_size;
+    while (r.copied < buffer->size() && (*buffer)[r.copied] != 0x5A) ++r.copied;
+    return r;
+}
+
+TEST(Regress, CommentCapacityIsKeptApartFromTheLength) {
+    struct Step {
+        std::initializer_list<size_t> comments;
+        int32_t set_size; // jpeg_comment_size set before the read; -1: left as the last read wrote it
+        bool new_buffer;  // a fresh buffer of `capacity` bytes at another address
+        size_t capacity;
+        CommentRead expected;
+    };
+    struct Scenario {
+        const char *name;
+        std::vector<Step> steps;
+    };
+    const Scenario scenarios[] = {
+        {"100 bytes into 40", {{{100}, 40, true, 40, {JPEG_COMMENT_ACCESS_ERROR, 100, 40}}}},
+        {"40 then 60 bytes into 100", {{{40, 60}, 100, true, 100, {JPEG_OK, 60, 60}}}},
+        {"60 then 40 bytes into 60", {{{60, 40}, 60, true, 60, {JPEG_OK, 40, 60}}}},
+        {"second read without setting the size again",
+         {{{100}, 40, true, 40, {JPEG_COMMENT_ACCESS_ERROR, 100, 40}},
+          {{100}, -1, false, 40, {JPEG_COMMENT_ACCESS_ERROR, 100, 40}},
+          {{30}, -1, false, 40, {JPEG_OK, 30, 30}}}},
+        {"second read after a comment that fit",
+         {{{20}, 100, true, 100, {JPEG_OK, 20, 20}}, {{90}, -1, false, 100, {JPEG_OK, 90, 90}}}},
+        {"the length needed, given as the capacity of a bigger buffer",
+         {{{100}, 40, true, 40, {JPEG_COMMENT_ACCESS_ERROR, 100, 40}},
+          {{100}, 100, true, 100, {JPEG_OK, 100, 100}}}},
+        {"a smaller buffer whose capacity equals the last length",
+         {{{40}, 100, true, 100, {JPEG_OK, 40, 40}}, {{60}, 40, true, 40, {JPEG_COMMENT_ACCESS_ERROR, 60, 40}}}},
+    };
+    for (const Scenario &sc : scenarios) {
+        JPEG_CODEC_RECORD record;
+        std::memset(&record, 0, sizeof record);
+        ASSERT_EQ(codec_init(&record), JPEG_OK);
+        std::vector<std::unique_ptr<Bytes>> buffers;
+        for (size_t i = 0; i < sc.steps.size(); ++i) {
+            const Step &st = sc.steps[i];
+            if (st.new_buffer) {
+                // The old buffer stays allocated, so the new one has another address.
+                buffers.push_back(std::make_unique<Bytes>(st.capacity));
+                record.props.jpeg_comment = buffers.back()->data();
+            }
+            if (st.set_size >= 0) record.props.jpeg_comment_size = static_cast<uint16_t>(st.set_size);
+            const CommentRead r = read_comment_header(&record, with_comments(st.comments), buffers.back().get());
+            EXPECT_EQ(r.code, st.expected.code) << sc.name << ", read " << i;
+            EXPECT_EQ(r.size, st.expected.size) << sc.name << ", read " << i;
+            EXPECT_EQ(r.copied, st.expected.copied) << sc.name << ", read " << i;
+        }
+        record.props.jpeg_comment = nullptr;
+        EXPECT_EQ(codec_free(&record), JPEG_OK);
+    }
+}
+
+// 17: a caller comment over 65531 bytes is written as its first 65531 bytes
+// (jpeg_comment_size then reads 65531), never read past its buffer, and the
+// decoder gives it back whole.
 TEST(Regress, OversizedCommentOnWrite) {
     REQUIRE_ENCODER();
-    GTEST_SKIP() << "the encoder's comment input is not wired into the record yet";
+    Bytes comment(0xFFFF);
+    for (size_t i = 0; i < comment.size(); ++i) comment[i] = static_cast<uint8_t>('a' + i % 26);
+    const Bytes pixels = qrl_test::synthetic_pixels(8, 8, 3, 3);
+    auto encode = [&](int32_t buffer_size, Bytes *out, int32_t *comment_size) {
+        JPEG_CODEC_RECORD record;
+        std::memset(&record, 0, sizeof record);
+        EXPECT_EQ(codec_init(&record), JPEG_OK);
+        Bytes source(pixels);
+        Bytes text(comment); // exact heap block
+        out->assign(static_cast<size_t>(buffer_size), 0);
+        record.image_pixels = source.data();
+        record.image_width = 8;
+        record.image_height = 8;
+        record.image_color = COLOR_RGB;
+        record.jpeg_width = 8;
+        record.jpeg_height = 8;
+        record.jpeg_subsampling = SUBSAMPLING_NONE;
+        record.jpeg_buffer = out->data();
+        record.jpeg_buffer_size = buffer_size;
+        record.props.jpeg_comment = text.data();
+        record.props.jpeg_comment_size = static_cast<uint16_t>(text.size());
+        const int32_t code = codec_write(&record, JPEG_IO_ENCODE_MEM);
+        *comment_size = record.props.jpeg_comment_size;
+        if (code == JPEG_OK) out->resize(static_cast<size_t>(record.jpeg_buffer_size));
+        record.props.jpeg_comment = nullptr;
+        EXPECT_EQ(codec_free(&record), JPEG_OK);
+        return code;
+    };
+    Bytes stream;
+    int32_t comment_size = 0;
+    ASSERT_EQ(encode(1 << 17, &stream, &comment_size), JPEG_OK);
+    EXPECT_EQ(comment_size, 65531);
+    Bytes short_out;
+    EXPECT_EQ(encode(static_cast<int32_t>(stream.size()) - 1, &short_out, &comment_size), JPEG_BUFFER_TOO_SMALL);
+
+    Bytes back(0xFFFF, 0);
+    RunOptions o;
+    o.mode = JPEG_IO_READ_HEADER_MEM;
+    o.comment = back.data();
+    o.comment_capacity = 0xFFFF;
+    const Outcome out = run(stream, o);
+    EXPECT_EQ(out.code, JPEG_OK);
+    ASSERT_EQ(out.comment_size, 65531);
+    EXPECT_TRUE(std::equal(back.begin(), back.begin() + 65531, comment.begin()));
 }
 
 // 18: a second frame header after the buffers were sized for a small frame.
@@ -888,8 +1123,7 @@ TEST(Regress, SecondFrameHeaderProgressive) {
                               sos({{1, 0x00}}, 0, 0, 0), zero_blocks(4), sof(0xC2, 4096, 4096, {{1, 0x11, 0}}),
                               sos({{1, 0x00}}, 1, 63, 0), zero_blocks(64), eoi()});
     const Outcome out = run(stream);
-    EXPECT_NE(out.code, JPEG_EXCEPTION_DETECTED);
-    EXPECT_GE(out.code, JPEG_OK);
+    EXPECT_EQ(out.code, JPEG_OK) << codec_error_text(out.code);
 }
 
 // 18: coefficient planes carry no size, so a second frame header that
@@ -1126,7 +1360,17 @@ TEST(Regress, EncoderBufferOneByteShort) {
     const int32_t written = encode(1 << 16, 100, &out);
     ASSERT_GT(written, 0);
     EXPECT_EQ(encode(written - 1, 100, &out), JPEG_BUFFER_TOO_SMALL);
-    for (int32_t quality : {0, 101}) EXPECT_NE(encode(1 << 16, quality, &out), JPEG_EXCEPTION_DETECTED);
+    // Quality 0 encodes as 1, quality 101 as 100.
+    const int32_t pairs[][2] = {{0, 1}, {101, 100}};
+    for (const auto &pair : pairs) {
+        Bytes extreme;
+        Bytes limit;
+        const int32_t a = encode(1 << 16, pair[0], &extreme);
+        const int32_t b = encode(1 << 16, pair[1], &limit);
+        ASSERT_GT(a, 0) << "quality " << pair[0] << ": " << codec_error_text(a);
+        ASSERT_EQ(a, b) << "quality " << pair[0] << " against " << pair[1];
+        EXPECT_TRUE(std::equal(extreme.begin(), extreme.begin() + a, limit.begin())) << "quality " << pair[0];
+    }
 }
 
 // ---- Inputs found by the fuzzers ---------------------------------------------------------
