@@ -118,9 +118,9 @@ Output run(const Slot &s, const std::vector<int16_t> &mcu) {
         }                                                                                          \
     } while (0)
 
-// Sets A to D carry the exact twins (gray, packed 4:2:2); the converting
-// slots and the interleaving kernels stay portable.
-TEST(OutputSimd, SetsCarryTheExactTwinsOnly) {
+// Sets A to D carry one SSE2 kernel per output slot that has one (the list
+// above); the interleaving kernels stay portable.
+TEST(OutputSimd, SetsCarryTheSse2Twins) {
     REQUIRE_SIMD_OUTPUT();
 #ifdef QRL_X86_SIMD
     const KERNEL_TABLE &p = kernel_set_table(KernelSet::Portable);
@@ -128,9 +128,13 @@ TEST(OutputSimd, SetsCarryTheExactTwinsOnly) {
         const KERNEL_TABLE &t = kernel_set_table(set);
         EXPECT_EQ(t.put_gray_8x8, put_gray_8x8_sse2);
         EXPECT_EQ(t.ycc_to_packed422, ycc_to_packed422_sse2);
-        EXPECT_EQ(t.ycc_to_rgb_h1v1, p.ycc_to_rgb_h1v1);
-        EXPECT_EQ(t.ycc_to_bgr_h2v2, p.ycc_to_bgr_h2v2);
-        EXPECT_EQ(t.ycck_to_cmyk_h2v1, p.ycck_to_cmyk_h2v1);
+        const Put3Fn put3[] = {t.ycc_to_rgb_h1v1, t.ycc_to_rgb_h2v1, t.ycc_to_rgb_h2v2,
+                               t.ycc_to_bgr_h1v1, t.ycc_to_bgr_h2v1, t.ycc_to_bgr_h2v2,
+                               t.ycc_to_rgba_h1v1, t.ycc_to_rgba_h2v1, t.ycc_to_rgba_h2v2};
+        for (size_t i = 0; i < 9; ++i) EXPECT_EQ(put3[i], kSlots[i].simd3) << kSlots[i].name;
+        EXPECT_EQ(t.ycck_to_cmyk_h1v1, ycck_to_cmyk_h1v1_sse2);
+        EXPECT_EQ(t.ycck_to_cmyk_h2v1, ycck_to_cmyk_h2v1_sse2);
+        EXPECT_EQ(t.ycck_to_cmyk_h2v2, ycck_to_cmyk_h2v2_sse2);
         EXPECT_EQ(t.interleave3_h1v1, p.interleave3_h1v1);
         EXPECT_EQ(t.interleave3_h2v1, p.interleave3_h2v1);
         EXPECT_EQ(t.interleave3_h2v2, p.interleave3_h2v2);

@@ -65,8 +65,12 @@ TEST_P(SequentialOracle, MatchesReferenceDecode) {
         ASSERT_EQ(d.result, JPEG_OK) << (file ? "file" : "memory");
         ASSERT_EQ(d.width, ref.width);
         ASSERT_EQ(d.height, ref.height);
+        // On a single pixel the mean is that pixel's: green (the prescribed
+        // rounding, every kernel set) and blue (the SIMD sets' red/blue
+        // rounding) may each be one level off libjpeg-turbo, a mean of 2/3.
+        const double mean_limit = d.width * d.height == 1 ? 2.0 / 3.0 : 0.5;
         EXPECT_TRUE(images_close(std::string(c.name) + (file ? "_file" : "_mem"), d.pixels.data(), 0,
-                                 ref.pixels.data(), 0, d.width, d.height, q.channels, Limits{4, 0.5}));
+                                 ref.pixels.data(), 0, d.width, d.height, q.channels, Limits{4, mean_limit}));
     }
 }
 
