@@ -347,6 +347,24 @@ TEST(SimdTransform, AccurateIdctEqualsPortable) {
             ASSERT_TRUE(check(make_extreme_block(rng, n), "extreme values", n));
             ASSERT_TRUE(check(make_dequantized_block(rng, n), "dequantized", n));
         }
+        // Sparse blocks, which the kernel may treat apart: every DC-only
+        // block, and random blocks whose nonzero coefficients lie in rows
+        // 0..3, row 0 only, or the DC and one other position.
+        for (int32_t dc = -32768; dc <= 32767; ++dc) {
+            Block b{};
+            b[0] = static_cast<int16_t>(dc);
+            ASSERT_TRUE(check(b, "DC only", dc));
+        }
+        for (int n = 0; n < 3000; ++n) {
+            Block b = n % 2 ? make_dequantized_block(rng, n) : make_block(rng, kInputs[n % std::size(kInputs)], false);
+            const int kept_rows = n % 3 == 0 ? 1 : 4;
+            std::fill(b.begin() + 8 * kept_rows, b.end(), int16_t{0});
+            ASSERT_TRUE(check(b, "rows 4..7 (or 1..7) zero", n));
+            Block one{};
+            one[0] = b[0];
+            one[1 + n % 63] = static_cast<int16_t>(static_cast<int32_t>(rng() % 4096) - 2048);
+            ASSERT_TRUE(check(one, "DC and one coefficient", n));
+        }
         // Single coefficients at the extremes, each position.
         for (int i = 0; i < 64; ++i) {
             for (int16_t v : {int16_t{-32768}, int16_t{-32767}, int16_t{32767}, int16_t{1}, int16_t{-1}}) {
