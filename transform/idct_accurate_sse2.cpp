@@ -31,6 +31,9 @@
 #include "transform/simd_common_sse2.h"
 #include "transform/transform.h"
 
+// The loops run over register arrays; unrolled, the arrays live in registers.
+#define QRL_UNROLL _Pragma("GCC unroll 8")
+
 namespace qrl {
 namespace {
 
@@ -135,6 +138,7 @@ inline void butterfly_half(const __m128i x[8], __m128i round, const Constants &k
 inline void descale_pass1(__m128i y[8], __m128i *outside) {
     const __m128i bias = _mm_set1_epi32(0x8000);
     __m128i o = *outside;
+    QRL_UNROLL
     for (int i = 0; i < 8; ++i) {
         y[i] = _mm_srai_epi32(y[i], 12);
         o = _mm_or_si128(o, _mm_add_epi32(y[i], bias));
@@ -151,6 +155,7 @@ inline bool fits16(__m128i outside) {
 
 void idct_accurate_8x8_sse2(int16_t *block) {
     __m128i x[8];
+    QRL_UNROLL
     for (int v = 0; v < 8; ++v) {
         x[v] = load8(block + 8 * v);
     }
@@ -182,6 +187,7 @@ void idct_accurate_8x8_sse2(int16_t *block) {
             idct_accurate_8x8(block);
             return;
         }
+        QRL_UNROLL
         for (int i = 0; i < 8; ++i) {
             x[i] = _mm_packs_epi32(lo[i], zero); // exact: every value fits; rows 4..7 are zero
         }
@@ -192,6 +198,7 @@ void idct_accurate_8x8_sse2(int16_t *block) {
             idct_accurate_8x8(block);
             return;
         }
+        QRL_UNROLL
         for (int i = 0; i < 8; ++i) {
             x[i] = _mm_packs_epi32(lo[i], hi[i]); // exact: every value fits
         }
@@ -202,6 +209,7 @@ void idct_accurate_8x8_sse2(int16_t *block) {
     const __m128i round21 = _mm_set1_epi32(1048576);
     butterfly_half<false>(x, round21, k, lo);
     butterfly_half<true>(x, round21, k, hi);
+    QRL_UNROLL
     for (int i = 0; i < 8; i += 2) {
         // |values| <= 1024, so the packs and the + 128 are exact.
         const __m128i a = _mm_packs_epi32(_mm_srai_epi32(lo[i], 21), _mm_srai_epi32(hi[i], 21));
