@@ -1,9 +1,46 @@
 #include "pixels/scaled_output.h"
 
+#include "pixels/block_rect.h"
+#include "pixels/color_constants.h"
 #include "pixels/fast_routines.h"
 #include "pixels/plane_writers.h"
 
 namespace qrl {
+namespace {
+
+// scaled_copy_planes followed by scaled_convert_in_place in one pass, for the
+// common layout: three 1x1 components, YCbCr data, three-byte RGB or BGR
+// output. Each sample's low 8 bits go through the in-place formula exactly
+// as the two passes would take them from the buffer.
+bool fused_copy_convert_applies(const JPEG_PROPERTIES *props) {
+    return props->frame_component_count == 3 && props->max_h_sampling == 1 && props->max_v_sampling == 1 &&
+           props->image_channels == 3 && props->jpeg_color == COLOR_YCBCR &&
+           (props->image_color == COLOR_RGB || props->image_color == COLOR_BGR);
+}
+
+void fused_copy_convert(JPEG_PROPERTIES *props, int32_t column, int32_t row, int32_t n) {
+    uint8_t *address = nullptr;
+    BLOCK_RECT v;
+    if (place_mcu_block(props, n, n, column, row, 3, &address, &v) != JPEG_OK) return;
+    props->input.pixel_cursor = address;
+    const int32_t red = props->image_color == COLOR_BGR ? 2 : 0;
+    const int32_t blue = 2 - red;
+    const int16_t *mcu = props->mcu_buffer;
+    for (int32_t y = v.top; y < v.bottom; ++y) {
+        uint8_t *o = address + static_cast<intptr_t>(y) * props->line_bytes + v.left * 3;
+        const int16_t *ys = mcu + 8 * y, *cbs = mcu + 64 + 8 * y, *crs = mcu + 128 + 8 * y;
+        for (int32_t x = v.left; x < v.right; ++x, o += 3) {
+            const int32_t luma = static_cast<uint8_t>(ys[x]);
+            const int32_t cb = static_cast<uint8_t>(cbs[x]);
+            const int32_t cr = static_cast<uint8_t>(crs[x]);
+            o[red] = clamp_sample(luma + ((kCrToR * cr - kRBias) >> kColorShift));
+            o[1] = clamp_sample(luma + green_term_in_place(cb, cr));
+            o[blue] = clamp_sample(luma + ((kCbToB * cb - kBBias) >> kColorShift));
+        }
+    }
+}
+
+} // namespace
 
 int32_t scaled_copy_planes(JPEG_PROPERTIES *props, int32_t column, int32_t row, int32_t n) {
     return copy_planes_sized(props, column, row, n);
@@ -36,6 +73,10 @@ void write_scaled_mcu(JPEG_PROPERTIES *props, INPUT_SOURCE *src, SCAN_INFO *scan
         return;
     }
     if (!up && cc) {
+        if (fused_copy_convert_applies(props)) {
+            fused_copy_convert(props, column, row, n);
+            return;
+        }
         if (scaled_copy_planes(props, column, row, n) == JPEG_OK)
             (void)scaled_convert_in_place(props, column, row, n);
         return;

@@ -98,16 +98,15 @@ void idct_fast_1x1(int16_t *block) { block[0] = fast_descale(block[0]); }
 
 void idct_accurate_4x4(int16_t *block) {
     wrap32 w[4][8];
-    for (int32_t u : kColumns4) {
+    // Pass 1 over all eight columns side by side, without the zero-column
+    // shortcut: when x1, x2, x3, x5, x6, x7 are zero the step gives
+    // (16384 x0 + 2048) >> 12 = 4 x0 exactly, the shortcut's value, and the
+    // straight loop lets the compiler run the columns in vector lanes. Column
+    // 4 is computed too; row step reads no entry 4.
+    for (int32_t u = 0; u < 8; ++u) {
         wrap32 x[8];
         for (int32_t k = 0; k < 8; ++k) {
             x[k] = block[8 * k + u];
-        }
-        if ((x[1].v | x[2].v | x[3].v | x[5].v | x[6].v | x[7].v) == 0) {
-            for (int32_t r = 0; r < 4; ++r) {
-                w[r][u] = x[0] * 4;
-            }
-            continue;
         }
         const Out4 y = accurate4_step(x);
         for (int32_t r = 0; r < 4; ++r) {
