@@ -155,6 +155,24 @@ constexpr KERNEL_TABLE make_set_d() {
     KERNEL_TABLE t = make_set_c();
     return t;
 }
+// Set D on a processor with AVX2: the accurate inverse transform on 256-bit
+// registers (identical results).
+constexpr KERNEL_TABLE make_set_d_avx2() {
+    KERNEL_TABLE t = make_set_d();
+#ifdef QRL_X86_SIMD
+    t.idct_accurate_8x8 = idct_accurate_8x8_avx2;
+#endif
+    return t;
+}
+
+// True when the processor and the system's register saving support AVX2.
+bool cpu_has_avx2() {
+#if defined(QRL_X86_SIMD) && (defined(__GNUC__) || defined(__clang__))
+    return __builtin_cpu_supports("avx2");
+#else
+    return false;
+#endif
+}
 
 // The run-time slots that do not start empty: quantize_active and
 // dequantize_active hold the set's fast kernels until an operation picks a
@@ -170,6 +188,7 @@ constexpr KERNEL_TABLE kSetA = finish_set(make_set_a());
 constexpr KERNEL_TABLE kSetB = finish_set(make_set_b());
 constexpr KERNEL_TABLE kSetC = finish_set(make_set_c());
 constexpr KERNEL_TABLE kSetD = finish_set(make_set_d());
+constexpr KERNEL_TABLE kSetDAvx2 = finish_set(make_set_d_avx2());
 
 } // namespace
 
@@ -178,7 +197,7 @@ const KERNEL_TABLE &kernel_set_table(KernelSet set) {
     case KernelSet::A: return kSetA;
     case KernelSet::B: return kSetB;
     case KernelSet::C: return kSetC;
-    case KernelSet::D: return kSetD;
+    case KernelSet::D: return cpu_has_avx2() ? kSetDAvx2 : kSetD;
     case KernelSet::Portable: break;
     }
     return kPortableFilled;

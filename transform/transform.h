@@ -96,6 +96,11 @@ bool simd_kernels_built();
 void dequantize_accurate_sse2(int16_t *block, const int16_t *table);
 void idct_fast_8x8_sse2(int16_t *block);
 void idct_accurate_8x8_sse2(int16_t *block);
+// idct_accurate_8x8_avx2: the same arithmetic as idct_accurate_8x8_sse2
+// (bit-exact with the portable kernel) on 256-bit registers. Set D holds it
+// in place of the SSE2 kernel when the processor and system support AVX2,
+// decided once when the table is filled (see dispatch/kernel_sets.cpp).
+void idct_accurate_8x8_avx2(int16_t *block);
 void simd_state_reset_sse2();
 // Fast forward DCT: identical to fdct_fast. Its 16-bit lanes hold every value
 // of both passes for inputs of magnitude up to kSimdFdctInputLimit (|x|, or

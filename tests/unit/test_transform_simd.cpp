@@ -27,6 +27,14 @@ bool cpu_has_sse2() {
 #endif
 }
 
+bool cpu_has_avx2() {
+#if defined(QRL_X86_SIMD) && (defined(__GNUC__) || defined(__clang__))
+    return __builtin_cpu_supports("avx2");
+#else
+    return false;
+#endif
+}
+
 #define REQUIRE_SIMD()                                                                             \
     do {                                                                                           \
         if (!qrl::simd_kernels_built() || !cpu_has_sse2()) {                                       \
@@ -204,7 +212,9 @@ TEST(SimdTransform, SetsHoldTheSimdTwinsAndShareTheRest) {
         const KERNEL_TABLE &t = qrl::kernel_set_table(set);
         if (qrl::simd_kernels_built()) {
             EXPECT_EQ(t.idct_fast_8x8, qrl::idct_fast_8x8_sse2);
-            EXPECT_EQ(t.idct_accurate_8x8, qrl::idct_accurate_8x8_sse2);
+            // Set D takes the AVX2 twin where the processor has AVX2.
+            const bool avx2 = set == qrl::KernelSet::D && cpu_has_avx2();
+            EXPECT_EQ(t.idct_accurate_8x8, avx2 ? qrl::idct_accurate_8x8_avx2 : qrl::idct_accurate_8x8_sse2);
             EXPECT_EQ(t.dequantize_accurate, qrl::dequantize_accurate_sse2);
         }
         EXPECT_EQ(t.dequantize_fast, qrl::dequantize_fast);
