@@ -661,3 +661,175 @@ TEST(EncoderStreams, TwoComponentProgressiveUsesSpectralSelectionOnly) {
 }
 
 } // namespace
+
+namespace {
+
+std::string work_path(const char *name) { return std::string(QRL_BINARY_DIR) + "/" + name; }
+
+// An interrupted file encode (the file stays open between the calls) writes
+// the bytes of the memory encode; so do the abbreviated file modes 10 and 12.
+TEST(EncoderFiles, InterruptedAndAbbreviatedFileEncodesWriteTheMemoryStreams) {
+    WriteSpec s;
+    s.width = 120;
+    s.height = 72; // more than one 4096-byte file buffer
+    s.jpeg_subsampling = SUBSAMPLING_2X2;
+    s.restart_interval = 3;
+    const auto rgb = synthetic_pixels(s.width, s.height, 3);
+    const Encoded whole = encode_memory(s, rgb);
+    ASSERT_EQ(whole.result, JPEG_OK);
+    ASSERT_GT(whole.bytes.size(), 4096u);
+    std::vector<uint8_t> laid = lay_out_rows(rgb, s);
+
+    const std::string path = work_path("encoder_interrupted.jpg");
+    Record r = make_record();
+    describe(r.get(), s, laid.data(), nullptr, 0);
+    r->jpeg_file_name = path.c_str();
+    int32_t result = JPEG_INTERRUPT_OK, calls = 0;
+    while (result == JPEG_INTERRUPT_OK && calls < 1000) {
+        r->props.interrupt_after_mcu = 1;
+        result = codec_write(r.get(), JPEG_IO_ENCODE_FILE);
+        ++calls;
+    }
+    EXPECT_EQ(result, JPEG_OK);
+    EXPECT_EQ(calls, 8 * 5); // 16x16 MCUs: 8 columns, 5 rows
+    EXPECT_EQ(read_file_bytes(path), whole.bytes);
+
+    const std::string tables_path = work_path("encoder_tables.jpg"), image_path = work_path("encoder_image.jpg");
+    Record a = make_record();
+    describe(a.get(), s, laid.data(), nullptr, 0);
+    a->jpeg_file_name = tables_path.c_str();
+    ASSERT_EQ(codec_write(a.get(), JPEG_IO_WRITE_TABLES_FILE), JPEG_OK);
+    a->jpeg_file_name = image_path.c_str();
+    ASSERT_EQ(codec_write(a.get(), JPEG_IO_ENCODE_IMAGE_ONLY_FILE), JPEG_OK);
+    const std::vector<uint8_t> tables = read_file_bytes(tables_path), image = read_file_bytes(image_path);
+    ASSERT_GE(tables.size(), 4u);
+    ASSERT_GE(image.size(), 4u);
+    std::vector<uint8_t> joined(tables.begin(), tables.end() - 2); // without EOI
+    joined.insert(joined.end(), image.begin() + 2, image.end());   // without SOI
+    EXPECT_EQ(joined, whole.bytes);
+    for (const std::string &p : {path, tables_path, image_path}) std::remove(p.c_str());
+}
+
+// A file whose writes fail (no space left) gives JPEG_FILE_ERROR, never
+// success, in both encoders; the progressive one keeps the error of a write
+// inside a scan until the scan ends.
+TEST(EncoderFiles, FailedFileWritesAreReported) {
+    std::FILE *probe = std::fopen("/dev/full", "wb");
+    if (probe == nullptr) GTEST_SKIP() << "skipped: no /dev/full on this system";
+    std::fclose(probe);
+    WriteSpec s;
+    s.width = 160;
+    s.height = 120;
+    const auto rgb = synthetic_pixels(s.width, s.height, 3);
+    std::vector<uint8_t> laid = lay_out_rows(rgb, s);
+    for (const bool progressive : {false, true}) {
+        s.progressive = progressive;
+        Record r = make_record();
+        describe(r.get(), s, laid.data(), nullptr, 0);
+        r->jpeg_file_name = "/dev/full";
+        EXPECT_EQ(codec_write(r.get(), JPEG_IO_ENCODE_FILE), JPEG_FILE_ERROR) << "progressive " << progressive;
+    }
+}
+
+// Quantized coefficients given through planes (planes_mode 0), here our
+// decoder's own, encode to the stream they came from, sequential and
+// progressive.
+TEST(EncoderStreams, QuantizedCoefficientPlanesReproduceTheStream) {
+    WriteSpec s;
+    s.width = 21;
+    s.height = 13;
+    s.image_color = COLOR_GRAY;
+    s.image_channels = 1;
+    s.jpeg_color = COLOR_GRAY;
+    s.jpeg_channels = 1;
+    s.quality = 75;
+    const auto gray = synthetic_pixels(s.width, s.height, 1);
+    for (const bool progressive : {false, true}) {
+        s.progressive = progressive;
+        const Encoded from_pixels = encode_memory(s, gray);
+        ASSERT_EQ(from_pixels.result, JPEG_OK);
+        // Decode to quantized coefficients: one plane of 24 x 16 values.
+        std::vector<int16_t> plane(24 * 16, 0x7777);
+        std::vector<uint8_t> pixels(static_cast<size_t>(s.width) * s.height);
+        COEFFICIENT_PLANES planes{};
+        planes.planes_mode = 0;
+        planes.plane[0] = plane.data();
+        Record d = make_record();
+        std::vector<uint8_t> jpeg = from_pixels.bytes;
+        d->jpeg_buffer = jpeg.data();
+        d->jpeg_buffer_size = static_cast<int32_t>(jpeg.size());
+        d->image_pixels = pixels.data();
+        d->image_width = s.width;
+        d->image_height = s.height;
+        d->image_channels = 1;
+        d->image_color = COLOR_GRAY;
+        d->props.coefficient_planes = &planes;
+        ASSERT_EQ(codec_read(d.get(), JPEG_IO_DECODE_MEM), JPEG_OK);
+        EXPECT_NE(plane[0], 0x7777);
+
+        Record r = make_record();
+        std::vector<uint8_t> buffer(65536);
+        describe(r.get(), s, nullptr, buffer.data(), static_cast<int32_t>(buffer.size()));
+        r->props.coefficient_planes = &planes;
+        ASSERT_EQ(codec_write(r.get(), JPEG_IO_ENCODE_MEM), JPEG_OK) << "progressive " << progressive;
+        buffer.resize(static_cast<size_t>(r->jpeg_buffer_size));
+        EXPECT_EQ(buffer, from_pixels.bytes) << "progressive " << progressive;
+    }
+}
+
+// A decode on the record leaves nothing that changes a following encode
+// that sets its fields: quantization-table selectors and partial_scan come
+// from the write alone.
+TEST(EncoderStreams, EncodeAfterADecodeOnTheSameRecordEqualsAFreshEncode) {
+    struct Case {
+        const char *name;
+        JpegLayout decoded;
+        bool decoded_progressive;
+        int32_t image_color, image_channels, jpeg_color, jpeg_channels;
+    };
+    const Case cases[] = {
+        {"ycbcr progressive, then rgb", JpegLayout::ycbcr, true, COLOR_RGB, 3, COLOR_RGB, 3},
+        {"rgb (tables 0), then rgb", JpegLayout::rgb, false, COLOR_RGB, 3, COLOR_RGB, 3},
+        {"cmyk progressive, then cmyk", JpegLayout::cmyk, true, COLOR_CMYK, 4, COLOR_CMYK, 4},
+        {"gray, then ycbcr", JpegLayout::gray, false, COLOR_RGB, 3, COLOR_YCBCR, 3},
+    };
+    for (const Case &c : cases) {
+        LibjpegEncodeOptions o;
+        o.width = 40;
+        o.height = 24;
+        o.layout = c.decoded;
+        o.progressive = c.decoded_progressive;
+        std::vector<uint8_t> jpeg = libjpeg_encode(o);
+        ASSERT_FALSE(jpeg.empty()) << c.name;
+        const int32_t channels = c.decoded == JpegLayout::gray ? 1 : c.decoded == JpegLayout::cmyk ? 4 : 3;
+        std::vector<uint8_t> decoded(static_cast<size_t>(o.width) * o.height * static_cast<size_t>(channels));
+        Record r = make_record();
+        r->jpeg_buffer = jpeg.data();
+        r->jpeg_buffer_size = static_cast<int32_t>(jpeg.size());
+        r->image_pixels = decoded.data();
+        r->image_width = o.width;
+        r->image_height = o.height;
+        r->image_channels = channels;
+        r->image_color = channels == 1 ? COLOR_GRAY : channels == 4 ? COLOR_CMYK : COLOR_RGB;
+        ASSERT_EQ(codec_read(r.get(), JPEG_IO_DECODE_MEM), JPEG_OK) << c.name;
+
+        WriteSpec s;
+        s.width = 24;
+        s.height = 16;
+        s.image_color = c.image_color;
+        s.image_channels = c.image_channels;
+        s.jpeg_color = c.jpeg_color;
+        s.jpeg_channels = c.jpeg_channels;
+        const auto px = synthetic_pixels(s.width, s.height, s.image_channels);
+        const Encoded fresh = encode_memory(s, px);
+        ASSERT_EQ(fresh.result, JPEG_OK) << c.name;
+        std::vector<uint8_t> laid = lay_out_rows(px, s);
+        std::vector<uint8_t> buffer(65536);
+        describe(r.get(), s, laid.data(), buffer.data(), static_cast<int32_t>(buffer.size())); // scans_done 0
+        ASSERT_EQ(codec_write(r.get(), JPEG_IO_ENCODE_MEM), JPEG_OK) << c.name;
+        buffer.resize(static_cast<size_t>(r->jpeg_buffer_size));
+        EXPECT_EQ(buffer, fresh.bytes) << c.name;
+    }
+}
+
+} // namespace
