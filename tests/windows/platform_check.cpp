@@ -9,6 +9,7 @@
 // current folder. Prints one line per check and "N passed, M failed".
 #include <windows.h>
 
+#include <csetjmp>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -281,6 +282,70 @@ void check_encode_and_comments() {
     DeleteFileA(name);
 }
 
+// ---- The fault guard on its own ------------------------------------------------
+
+int32_t divide_by_zero(void *context) {
+    volatile int32_t zero = *static_cast<int32_t *>(context);
+    return 100 / zero - 100; // 0 when the divisor is 1
+}
+
+int32_t illegal_instruction(void *) { __builtin_trap(); }
+
+int32_t write_to_page(void *context) {
+    *static_cast<volatile uint8_t *>(context) = 1;
+    return 0;
+}
+
+int32_t run_guarded_inner(void *page) { return qrl::run_guarded(write_to_page, page, JPEG_COMMENT_ACCESS_ERROR); }
+
+// A guard inside a guard: the inner fault gives the inner code and the outer
+// call goes on to return normally.
+int32_t nested_guard(void *context) {
+    return run_guarded_inner(context) == JPEG_COMMENT_ACCESS_ERROR ? JPEG_OK : JPEG_INTERNAL_ERROR;
+}
+
+// The host's own handler, registered last: it sees only what the library
+// leaves alone, and resumes the host at g_host_jump.
+jmp_buf g_host_jump;
+int g_host_handler_calls = 0;
+
+[[noreturn]] __attribute__((noinline)) void host_resume() { std::longjmp(g_host_jump, 1); }
+
+LONG CALLBACK host_handler(EXCEPTION_POINTERS *info) {
+    if (info->ExceptionRecord->ExceptionCode != EXCEPTION_ACCESS_VIOLATION) return EXCEPTION_CONTINUE_SEARCH;
+    ++g_host_handler_calls;
+    info->ContextRecord->Esp = (info->ContextRecord->Esp & ~static_cast<DWORD>(15)) - 4;
+    info->ContextRecord->Eip = static_cast<DWORD>(reinterpret_cast<uintptr_t>(&host_resume));
+    return EXCEPTION_CONTINUE_EXECUTION;
+}
+
+void check_fault_guard() {
+    int32_t zero = 0;
+    check_code(qrl::run_guarded(divide_by_zero, &zero, JPEG_EXCEPTION_DETECTED), JPEG_EXCEPTION_DETECTED,
+               "run_guarded: integer division by zero");
+    check_code(qrl::run_guarded(illegal_instruction, nullptr, JPEG_EXCEPTION_DETECTED), JPEG_EXCEPTION_DETECTED,
+               "run_guarded: illegal instruction");
+    uint8_t *page = no_access_page();
+    check_code(qrl::run_guarded(nested_guard, page, JPEG_EXCEPTION_DETECTED), JPEG_OK,
+               "run_guarded: a fault in a nested guard stays in it");
+    int32_t one = 1;
+    check_code(qrl::run_guarded(divide_by_zero, &one, JPEG_EXCEPTION_DETECTED), JPEG_OK,
+               "run_guarded: no fault, the function's result");
+
+    void *host = AddVectoredExceptionHandler(0, host_handler);
+    check_code(qrl::run_guarded(write_to_page, page, JPEG_EXCEPTION_DETECTED), JPEG_EXCEPTION_DETECTED,
+               "a guarded fault with a host handler present");
+    check(g_host_handler_calls == 0, "the host's handler did not see the guarded fault");
+    volatile bool resumed = false;
+    if (setjmp(g_host_jump) == 0) {
+        (void)write_to_page(page);
+    } else {
+        resumed = true;
+    }
+    check(resumed && g_host_handler_calls == 1, "a fault outside every guard reaches the host's handler");
+    RemoveVectoredExceptionHandler(host);
+}
+
 void check_unload() {
     {
         Record a;
@@ -310,6 +375,7 @@ int main(int argc, char **argv) {
     check_file_wrappers();
     check_codec_files(argv[1]);
     check_encode_and_comments();
+    check_fault_guard();
     check_unload();
     std::printf("platform_check: %d passed, %d failed\n", g_passed, g_failed);
     return g_failed == 0 ? 0 : 1;
