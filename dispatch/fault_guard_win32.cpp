@@ -34,11 +34,33 @@ struct GuardFrame {
     GuardFrame *outer;
 };
 
-thread_local GuardFrame *t_innermost = nullptr;
-
 SRWLOCK g_install_lock = SRWLOCK_INIT;
 int g_active_guards = 0; // guarded calls in progress, all threads
 void *g_handler = nullptr;
+// Each thread's innermost guard, in a system TLS slot taken by the first
+// guard: unlike the compiler's emulated thread-locals, reading it from the
+// exception handler never allocates (the fault may have struck inside the
+// heap). The slot is kept for the life of the process.
+DWORD g_frame_slot = TLS_OUT_OF_INDEXES;
+
+// The TLS services reset the thread's last-error value, which a caller may
+// still want to read from a system call made inside the guarded call.
+GuardFrame *innermost() {
+    const DWORD slot = g_frame_slot;
+    if (slot == TLS_OUT_OF_INDEXES) {
+        return nullptr;
+    }
+    const DWORD error = GetLastError();
+    auto *frame = static_cast<GuardFrame *>(TlsGetValue(slot));
+    SetLastError(error);
+    return frame;
+}
+
+void set_innermost(GuardFrame *frame) {
+    const DWORD error = GetLastError();
+    (void)TlsSetValue(g_frame_slot, frame);
+    SetLastError(error);
+}
 
 bool is_processor_fault(DWORD code) {
     switch (code) {
@@ -64,13 +86,13 @@ bool is_processor_fault(DWORD code) {
 // Entered through the changed context, never called: it takes no arguments
 // and never returns, so whatever lies at its stack pointer is not read.
 [[noreturn]] __attribute__((noinline)) void resume_guarded_call() {
-    std::longjmp(t_innermost->jump, 1);
+    std::longjmp(innermost()->jump, 1);
 }
 
 constexpr DWORD kDirectionFlag = 0x400;
 
 LONG CALLBACK on_exception(EXCEPTION_POINTERS *info) {
-    if (t_innermost == nullptr || info == nullptr || info->ExceptionRecord == nullptr ||
+    if (info == nullptr || innermost() == nullptr || info->ExceptionRecord == nullptr ||
         info->ContextRecord == nullptr ||
         !is_processor_fault(info->ExceptionRecord->ExceptionCode)) {
         return EXCEPTION_CONTINUE_SEARCH;
@@ -86,14 +108,23 @@ LONG CALLBACK on_exception(EXCEPTION_POINTERS *info) {
     return EXCEPTION_CONTINUE_EXECUTION;
 }
 
-void enter_guard() {
+// False when no TLS slot can be had; the call then runs unguarded.
+bool enter_guard() {
     AcquireSRWLockExclusive(&g_install_lock);
+    if (g_frame_slot == TLS_OUT_OF_INDEXES) {
+        g_frame_slot = TlsAlloc();
+        if (g_frame_slot == TLS_OUT_OF_INDEXES) {
+            ReleaseSRWLockExclusive(&g_install_lock);
+            return false;
+        }
+    }
     if (g_active_guards++ == 0) {
         // First in the chain, so that a fault inside a guard reaches us
         // before any handler the host has registered.
         g_handler = AddVectoredExceptionHandler(1, on_exception);
     }
     ReleaseSRWLockExclusive(&g_install_lock);
+    return true;
 }
 
 void leave_guard() {
@@ -109,18 +140,18 @@ void leave_guard() {
 
 int32_t run_guarded(int32_t (*fn)(void *context), void *context, int32_t fault_code) {
     GuardFrame frame;
-    frame.outer = t_innermost;
+    frame.outer = innermost();
     const bool outermost = frame.outer == nullptr;
-    if (outermost) {
-        enter_guard();
+    if (outermost && !enter_guard()) {
+        return fn(context);
     }
     // volatile: the value must survive the jump back.
     volatile int32_t result = fault_code;
     if (setjmp(frame.jump) == 0) {
-        t_innermost = &frame;
+        set_innermost(&frame);
         result = fn(context);
     }
-    t_innermost = frame.outer;
+    set_innermost(frame.outer);
     if (outermost) {
         leave_guard();
     }

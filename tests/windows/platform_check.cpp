@@ -319,6 +319,10 @@ LONG CALLBACK host_handler(EXCEPTION_POINTERS *info) {
     return EXCEPTION_CONTINUE_EXECUTION;
 }
 
+DWORD WINAPI guarded_fault_thread(void *page) {
+    return static_cast<DWORD>(qrl::run_guarded(write_to_page, page, JPEG_EXCEPTION_DETECTED));
+}
+
 void check_fault_guard() {
     int32_t zero = 0;
     check_code(qrl::run_guarded(divide_by_zero, &zero, JPEG_EXCEPTION_DETECTED), JPEG_EXCEPTION_DETECTED,
@@ -331,6 +335,14 @@ void check_fault_guard() {
     int32_t one = 1;
     check_code(qrl::run_guarded(divide_by_zero, &one, JPEG_EXCEPTION_DETECTED), JPEG_OK,
                "run_guarded: no fault, the function's result");
+
+    HANDLE thread = CreateThread(nullptr, 0, guarded_fault_thread, page, 0, nullptr);
+    DWORD thread_result = 0;
+    check(thread != nullptr && WaitForSingleObject(thread, 10000) == WAIT_OBJECT_0 &&
+              GetExitCodeThread(thread, &thread_result) != 0 &&
+              static_cast<int32_t>(thread_result) == JPEG_EXCEPTION_DETECTED,
+          "a guarded fault on a second thread returns to that thread's guard");
+    if (thread != nullptr) CloseHandle(thread);
 
     void *host = AddVectoredExceptionHandler(0, host_handler);
     check_code(qrl::run_guarded(write_to_page, page, JPEG_EXCEPTION_DETECTED), JPEG_EXCEPTION_DETECTED,
