@@ -1,5 +1,5 @@
-// quorrel encode: encode a PNG, PPM or PGM file as a JPEG file with the
-// library's encoder (sequential or progressive, complete or abbreviated).
+// quorrel encode: encode a PNG, PPM, PGM, PAM or BMP file as a JPEG file with
+// the library's encoder (sequential or progressive, complete or abbreviated).
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -15,7 +15,8 @@
 namespace {
 
 const char *const kUsage =
-    "usage: quorrel encode IN.{png,ppm,pgm} -o OUT.jpg [options]\n"
+    "usage: quorrel encode IN.{png,ppm,pgm,pam,bmp} -o OUT.jpg [options]\n"
+    "  (four channels: RGBA, the alpha dropped; a PAM of TUPLTYPE CMYK: CMYK)\n"
     "  --quality N               1..100 (default 75)\n"
     "  --subsampling 444|422|420 chroma layout of a colour image (default 420)\n"
     "  --gray                    write one gray component\n"
@@ -95,6 +96,22 @@ int parse(int argc, char **argv, Options *o) {
     return 0;
 }
 
+// True when the file is a PAM whose header names the tuple type CMYK.
+bool is_cmyk_pam(const std::string &path) {
+    std::FILE *f = std::fopen(path.c_str(), "rb");
+    if (f == nullptr) return false;
+    char line[256];
+    bool cmyk = false;
+    if (std::fgets(line, sizeof line, f) != nullptr && std::strncmp(line, "P7", 2) == 0) {
+        for (int n = 0; n < 16 && std::fgets(line, sizeof line, f) != nullptr; ++n) {
+            if (std::strncmp(line, "ENDHDR", 6) == 0) break;
+            if (std::strncmp(line, "TUPLTYPE CMYK", 13) == 0) cmyk = true;
+        }
+    }
+    std::fclose(f);
+    return cmyk;
+}
+
 struct RecordFree {
     void operator()(JPEG_CODEC_RECORD *r) const {
         (void)codec_free(r);
@@ -128,18 +145,26 @@ int cmd_encode(int argc, char **argv) {
     if (result != JPEG_OK) return fail(o.output, codec_error_text(result));
 
     const bool gray_source = image.channels == 1;
+    const bool cmyk_source = image.channels == 4 && is_cmyk_pam(o.input);
     r->image_pixels = image.pixels.data();
     r->image_width = image.width;
     r->image_height = image.height;
     r->image_channels = image.channels;
-    r->image_color = gray_source ? COLOR_GRAY : COLOR_RGB;
+    r->image_color = gray_source ? COLOR_GRAY : cmyk_source ? COLOR_CMYK : COLOR_RGB;
     r->jpeg_file_name = o.output.c_str();
     r->jpeg_width = image.width;
     r->jpeg_height = image.height;
     const bool gray_out = o.gray || gray_source;
-    r->jpeg_channels = gray_out ? 1 : 3;
-    r->jpeg_color = gray_out ? COLOR_GRAY : COLOR_YCBCR;
-    r->jpeg_subsampling = gray_out ? SUBSAMPLING_NONE : o.subsampling;
+    if (cmyk_source && !gray_out) {
+        // CMYK is written as it is (Adobe segment, no colour transform).
+        r->jpeg_channels = 4;
+        r->jpeg_color = COLOR_CMYK;
+        r->jpeg_subsampling = SUBSAMPLING_NONE;
+    } else {
+        r->jpeg_channels = gray_out ? 1 : 3;
+        r->jpeg_color = gray_out ? COLOR_GRAY : COLOR_YCBCR;
+        r->jpeg_subsampling = gray_out ? SUBSAMPLING_NONE : o.subsampling;
+    }
     r->jpeg_quality = o.quality;
     r->props.dct_method = o.fast ? 0 : 1;
     r->props.scans_done = o.progressive ? 1 : 0;
