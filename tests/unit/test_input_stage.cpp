@@ -101,17 +101,25 @@ TEST(InputKernels, Sse2TwinsGiveThePortableSamples) {
 }
 #endif
 
+// Properties with the portable kernels and four 1x1 frame components.
+struct ReaderRig {
+    KERNEL_TABLE kernels = qrl::kernel_set_table(qrl::KernelSet::Portable);
+    std::unique_ptr<JPEG_PROPERTIES> props = std::make_unique<JPEG_PROPERTIES>();
+    COMPONENT_INFO comps[4] = {{0, 1, 1, 0}, {1, 1, 1, 1}, {2, 1, 1, 1}, {3, 1, 1, 1}};
+    ReaderRig() {
+        props->kernel_table = &kernels;
+        props->frame_components = comps;
+        props->max_h_sampling = 1;
+        props->max_v_sampling = 1;
+    }
+};
+
 // A partial MCU repeats the last valid column and row.
 TEST(InputReaders, PartialMcuRepeatsTheEdges) {
-    KERNEL_TABLE kernels = qrl::kernel_set_table(qrl::KernelSet::Portable);
-    auto props = std::make_unique<JPEG_PROPERTIES>();
-    COMPONENT_INFO comps[4] = {{0, 1, 1, 0}, {1, 1, 1, 1}, {2, 1, 1, 1}, {3, 1, 1, 1}};
-    JPEG_PROPERTIES *p = props.get();
-    p->kernel_table = &kernels;
-    p->frame_components = comps;
+    ReaderRig rig;
+    KERNEL_TABLE &kernels = rig.kernels;
+    JPEG_PROPERTIES *p = rig.props.get();
     p->frame_component_count = 1;
-    p->max_h_sampling = 1;
-    p->max_v_sampling = 1;
     p->image_width = 11;
     p->image_height = 10;
     p->image_channels = 1;
@@ -141,14 +149,9 @@ TEST(InputReaders, PartialMcuRepeatsTheEdges) {
 }
 
 TEST(InputReaders, SelectionRefusesWhatNoReaderServes) {
-    KERNEL_TABLE kernels = qrl::kernel_set_table(qrl::KernelSet::Portable);
-    auto props = std::make_unique<JPEG_PROPERTIES>();
-    COMPONENT_INFO comps[4] = {{0, 1, 1, 0}, {1, 1, 1, 1}, {2, 1, 1, 1}, {3, 1, 1, 1}};
-    JPEG_PROPERTIES *p = props.get();
-    p->kernel_table = &kernels;
-    p->frame_components = comps;
-    p->max_h_sampling = 1;
-    p->max_v_sampling = 1;
+    ReaderRig rig;
+    KERNEL_TABLE &kernels = rig.kernels;
+    JPEG_PROPERTIES *p = rig.props.get();
     p->frame_component_count = 5;
     EXPECT_EQ(qrl::select_input(p), JPEG_ERR_COMP);
     p->frame_component_count = 4;
