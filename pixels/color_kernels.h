@@ -95,6 +95,14 @@ void ycck_to_cmyk_h2v1_sse2(const int16_t *c0, const int16_t *c1, const int16_t 
                             int32_t line_bytes);
 void ycck_to_cmyk_h2v2_sse2(const int16_t *c0, const int16_t *c1, const int16_t *c2, const int16_t *c3, uint8_t *out,
                             int32_t line_bytes);
+// The 3-byte converters again, for set D where the processor has AVX2 (byte
+// shuffles, three-operand encoding): the same bytes as the SSE2 twins.
+void ycc_to_rgb_h1v1_avx2(const int16_t *c0, const int16_t *c1, const int16_t *c2, uint8_t *out, int32_t line_bytes);
+void ycc_to_rgb_h2v1_avx2(const int16_t *c0, const int16_t *c1, const int16_t *c2, uint8_t *out, int32_t line_bytes);
+void ycc_to_rgb_h2v2_avx2(const int16_t *c0, const int16_t *c1, const int16_t *c2, uint8_t *out, int32_t line_bytes);
+void ycc_to_bgr_h1v1_avx2(const int16_t *c0, const int16_t *c1, const int16_t *c2, uint8_t *out, int32_t line_bytes);
+void ycc_to_bgr_h2v1_avx2(const int16_t *c0, const int16_t *c1, const int16_t *c2, uint8_t *out, int32_t line_bytes);
+void ycc_to_bgr_h2v2_avx2(const int16_t *c0, const int16_t *c1, const int16_t *c2, uint8_t *out, int32_t line_bytes);
 #endif
 
 } // namespace qrl

@@ -37,6 +37,14 @@ struct SharedSlot {
     std::vector<std::vector<KernelSet>> groups;
 };
 
+bool cpu_has_avx2() {
+#if (defined(__x86_64__) || defined(__i386__)) && (defined(__GNUC__) || defined(__clang__))
+    return __builtin_cpu_supports("avx2");
+#else
+    return false;
+#endif
+}
+
 std::vector<SharedSlot> shared_slots() {
     using enum KernelSet;
     const std::vector<KernelSet> all = {A, B, C, D};
@@ -45,9 +53,7 @@ std::vector<SharedSlot> shared_slots() {
                             "get_gray_8x8", "rgb_to_ycc_h1v1", "rgb_to_ycc_h2v1",
                             "rgb_to_ycc_h2v2", "bgr_to_ycc_h1v1", "bgr_to_ycc_h2v1",
                             "bgr_to_ycc_h2v2", "cmyk_to_ycck_h1v1", "cmyk_to_ycck_h2v1",
-                            "cmyk_to_ycck_h2v2", "put_gray_8x8", "ycc_to_rgb_h1v1",
-                            "ycc_to_rgb_h2v2", "ycc_to_bgr_h1v1", "ycc_to_bgr_h2v2",
-                            "ycc_to_rgba_h1v1", "ycc_to_rgba_h2v1", "ycc_to_rgba_h2v2",
+                            "cmyk_to_ycck_h2v2", "put_gray_8x8", "ycc_to_rgba_h1v1", "ycc_to_rgba_h2v1", "ycc_to_rgba_h2v2",
                             "ycc_to_packed422", "ycck_to_cmyk_h1v1", "ycck_to_cmyk_h2v1",
                             "ycck_to_cmyk_h2v2", "decode_huffman_dc_only", "quantize_fast"}) {
         s.push_back({one, {all}});
@@ -55,8 +61,13 @@ std::vector<SharedSlot> shared_slots() {
     for (const char *ab : {"fdct_accurate", "idct_accurate_8x8", "quantize_accurate"}) {
         s.push_back({ab, {{A, B}}});
     }
-    for (const char *pairs : {"packed422_to_ycc", "ycc_to_rgb_h2v1", "ycc_to_bgr_h2v1"}) {
-        s.push_back({pairs, {{A, B}, {C, D}}});
+    s.push_back({"packed422_to_ycc", {{A, B}, {C, D}}});
+    // The 3-byte color converters: one SSE2 kernel, except in set D on a
+    // processor with AVX2, which has its own (byte shuffles).
+    const std::vector<KernelSet> rgb = cpu_has_avx2() ? std::vector<KernelSet>{A, B, C} : all;
+    for (const char *one : {"ycc_to_rgb_h1v1", "ycc_to_rgb_h2v1", "ycc_to_rgb_h2v2", "ycc_to_bgr_h1v1",
+                            "ycc_to_bgr_h2v1", "ycc_to_bgr_h2v2"}) {
+        s.push_back({one, {rgb}});
     }
     s.push_back({"encode_huffman_block", {{A, B, D}}});
     s.push_back({"decode_huffman_block", {{B, C, D}}});

@@ -56,9 +56,27 @@ const Slot kSlots[] = {
     {"ycc_to_packed422", ycc_to_packed422_sse2, nullptr, nullptr, Fmt::Packed, 2, 1},
     {"put_gray_8x8", nullptr, nullptr, put_gray_8x8_sse2, Fmt::Gray, 1, 1},
 };
+// Set D's twins on processors with AVX2 (run only there).
+const Slot kAvx2Slots[] = {
+    {"ycc_to_rgb_h1v1_avx2", ycc_to_rgb_h1v1_avx2, nullptr, nullptr, Fmt::Rgb, 1, 1},
+    {"ycc_to_rgb_h2v1_avx2", ycc_to_rgb_h2v1_avx2, nullptr, nullptr, Fmt::Rgb, 2, 1},
+    {"ycc_to_rgb_h2v2_avx2", ycc_to_rgb_h2v2_avx2, nullptr, nullptr, Fmt::Rgb, 2, 2},
+    {"ycc_to_bgr_h1v1_avx2", ycc_to_bgr_h1v1_avx2, nullptr, nullptr, Fmt::Bgr, 1, 1},
+    {"ycc_to_bgr_h2v1_avx2", ycc_to_bgr_h2v1_avx2, nullptr, nullptr, Fmt::Bgr, 2, 1},
+    {"ycc_to_bgr_h2v2_avx2", ycc_to_bgr_h2v2_avx2, nullptr, nullptr, Fmt::Bgr, 2, 2},
+};
 #else
 const Slot kSlots[] = {{"none", nullptr, nullptr, nullptr, Fmt::Gray, 1, 1}};
+const Slot kAvx2Slots[] = {{"none", nullptr, nullptr, nullptr, Fmt::Gray, 1, 1}};
 #endif
+
+bool cpu_has_avx2() {
+#if defined(QRL_X86_SIMD) && (defined(__GNUC__) || defined(__clang__))
+    return __builtin_cpu_supports("avx2");
+#else
+    return false;
+#endif
+}
 
 int32_t bpp_of(Fmt f) {
     switch (f) {
@@ -131,7 +149,11 @@ TEST(OutputSimd, SetsCarryTheSse2Twins) {
         const Put3Fn put3[] = {t.ycc_to_rgb_h1v1, t.ycc_to_rgb_h2v1, t.ycc_to_rgb_h2v2,
                                t.ycc_to_bgr_h1v1, t.ycc_to_bgr_h2v1, t.ycc_to_bgr_h2v2,
                                t.ycc_to_rgba_h1v1, t.ycc_to_rgba_h2v1, t.ycc_to_rgba_h2v2};
-        for (size_t i = 0; i < 9; ++i) EXPECT_EQ(put3[i], kSlots[i].simd3) << kSlots[i].name;
+        // Set D holds the AVX2 twins of the six 3-byte converters where the
+        // processor has AVX2.
+        const bool avx2 = set == KernelSet::D && cpu_has_avx2();
+        for (size_t i = 0; i < 9; ++i)
+            EXPECT_EQ(put3[i], avx2 && i < 6 ? kAvx2Slots[i].simd3 : kSlots[i].simd3) << kSlots[i].name;
         EXPECT_EQ(t.ycck_to_cmyk_h1v1, ycck_to_cmyk_h1v1_sse2);
         EXPECT_EQ(t.ycck_to_cmyk_h2v1, ycck_to_cmyk_h2v1_sse2);
         EXPECT_EQ(t.ycck_to_cmyk_h2v2, ycck_to_cmyk_h2v2_sse2);
@@ -146,8 +168,10 @@ TEST(OutputSimd, SetsCarryTheSse2Twins) {
 
 TEST(OutputSimd, MatchTheModelOfTheirArithmeticAndWriteNothingElse) {
     REQUIRE_SIMD_OUTPUT();
+    std::vector<Slot> slots(std::begin(kSlots), std::end(kSlots));
+    if (cpu_has_avx2()) slots.insert(slots.end(), std::begin(kAvx2Slots), std::end(kAvx2Slots));
     {
-        for (const Slot &s : kSlots) {
+        for (const Slot &s : slots) {
             for (uint32_t seed = 1; seed <= 20; ++seed) {
                 const auto mcu = qrl_test::random_blocks(seed, 2 * s.qx * s.qy + 2);
                 const Output o = run(s, mcu);
