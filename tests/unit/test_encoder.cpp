@@ -833,3 +833,40 @@ TEST(EncoderStreams, EncodeAfterADecodeOnTheSameRecordEqualsAFreshEncode) {
 }
 
 } // namespace
+
+namespace {
+
+// COLOR_OTHER pixels with more channels than the stream has components: each
+// component takes its channel of every pixel (the four-channel deinterleaving
+// kernel serves four-channel pixels only; wider ones go to the generic reader).
+TEST(EncoderStreams, WiderOtherPixelsGiveTheirFirstChannels) {
+    struct Case {
+        int32_t image_channels, jpeg_channels;
+        int tj_format;
+    };
+    const Case cases[] = {{4, 4, TJPF_CMYK}, {5, 4, TJPF_CMYK}, {7, 4, TJPF_CMYK}, {5, 1, TJPF_GRAY}};
+    for (const Case &c : cases) {
+        WriteSpec s;
+        s.width = 27;
+        s.height = 18;
+        s.image_color = COLOR_OTHER;
+        s.image_channels = c.image_channels;
+        s.jpeg_color = COLOR_OTHER;
+        s.jpeg_channels = c.jpeg_channels;
+        s.quality = 95;
+        const auto px = smooth_pixels(s.width, s.height, c.image_channels);
+        const Encoded e = encode_memory(s, px);
+        ASSERT_EQ(e.result, JPEG_OK) << c.image_channels;
+        const DecodedImage d = tj_decode(e.bytes, c.tj_format, kTjAccurate);
+        ASSERT_TRUE(d.ok()) << d.error;
+        std::vector<uint8_t> first(static_cast<size_t>(s.width) * s.height * static_cast<size_t>(c.jpeg_channels));
+        for (size_t i = 0; i < static_cast<size_t>(s.width) * s.height; ++i)
+            for (int32_t k = 0; k < c.jpeg_channels; ++k)
+                first[i * static_cast<size_t>(c.jpeg_channels) + static_cast<size_t>(k)] =
+                    px[i * static_cast<size_t>(c.image_channels) + static_cast<size_t>(k)];
+        EXPECT_GE(compare_images(d.pixels.data(), 0, first.data(), 0, s.width, s.height, c.jpeg_channels).psnr, 38.0)
+            << c.image_channels << " channels into " << c.jpeg_channels;
+    }
+}
+
+} // namespace
