@@ -6,7 +6,8 @@
 // positions found with parallel compares as a 64-bit mask, and the mask walked
 // with trailing-zero counts. Each code goes out together with its value bits
 // into a local 64-bit accumulator; a full accumulator leaves as eight bytes at
-// once when none of them is 0xFF, byte by byte with stuffing otherwise.
+// once when none of them is 0xFF, byte by byte with stuffing otherwise. When
+// the stream has room for a whole block, the bytes go there without checks.
 #include <emmintrin.h>
 
 #include <cstring>
@@ -75,8 +76,46 @@ int32_t store_word(INPUT_SOURCE *s, uint64_t word) {
     return JPEG_OK;
 }
 
+// Eight bytes of `word` at p, most significant first, with stuffing; p
+// advances past them. Needs 16 bytes of room.
+inline void store_word_direct(uint8_t *&p, uint64_t word) {
+    const uint64_t big_endian = __builtin_bswap64(word);
+    std::memcpy(p, &big_endian, 8);
+    const uint64_t ones = ~word;
+    if (((ones - 0x0101010101010101ull) & ~ones & 0x8080808080808080ull) == 0) {
+        p += 8;
+        return;
+    }
+    for (int32_t i = 56; i >= 0; i -= 8) {
+        const auto b = static_cast<uint8_t>(word >> i);
+        *p++ = b;
+        if (b == 0xFF) *p++ = 0;
+    }
+}
+
+// Where full accumulators go: straight into a stream known to have room for
+// the whole block, or through store_word's checks.
+struct DirectSink {
+    uint8_t *p;
+    int32_t store(uint64_t word) {
+        store_word_direct(p, word);
+        return JPEG_OK;
+    }
+};
+struct CheckedSink {
+    INPUT_SOURCE *s;
+    int32_t store(uint64_t word) { return store_word(s, word); }
+};
+
+// Room that always holds one block: at most 32 DC bits, 63 AC codes of up
+// to 31 bits, 3 ZRLs and an EOB of up to 16 bits, with up to 63 pending bits:
+// 2112 bits = 264 bytes, twice that with stuffing, and the 8 bytes the last
+// store writes.
+constexpr int64_t kBlockRoom = 2 * 264 + 8;
+
 // Appends the low n (0..32) bits of `value` (no higher bits set).
-inline int32_t put(INPUT_SOURCE *s, Accumulator &a, uint64_t value, int32_t n) {
+template <typename Sink>
+inline int32_t put(Sink &sink, Accumulator &a, uint64_t value, int32_t n) {
     if (n < a.free_bits) {
         a.bits = (a.bits << n) | value;
         a.free_bits -= n;
@@ -87,17 +126,18 @@ inline int32_t put(INPUT_SOURCE *s, Accumulator &a, uint64_t value, int32_t n) {
     const uint64_t word = (a.bits << a.free_bits) | (value >> spill);
     a.bits = value;
     a.free_bits = 64 - spill;
-    return store_word(s, word);
+    return sink.store(word);
 }
 
 // Code of a symbol followed by `size` value bits, in one put.
-inline int32_t put_coded(INPUT_SOURCE *s, Accumulator &a, const HUFFMAN_ENCODE_TABLE *t, int32_t symbol,
+template <typename Sink>
+inline int32_t put_coded(Sink &sink, Accumulator &a, const HUFFMAN_ENCODE_TABLE *t, int32_t symbol,
                          uint32_t value, int32_t size) {
     // A length of 0 (a symbol without a code, no value bits) appends nothing.
     const int32_t length = t->code_length[symbol] + size;
     // Codes fit their lengths (build_huffman_encode_table), so only the value is masked.
     const uint64_t mask = (uint64_t{1} << size) - 1;
-    return put(s, a, (static_cast<uint64_t>(t->code[symbol]) << size) | (value & mask), length);
+    return put(sink, a, (static_cast<uint64_t>(t->code[symbol]) << size) | (value & mask), length);
 }
 
 // Number of significant bits of a magnitude 1..65535.
@@ -132,7 +172,8 @@ inline uint64_t gather16(const int16_t *block, int16_t *zz) {
     return static_cast<uint64_t>(~static_cast<uint32_t>(_mm_movemask_epi8(zeros)) & 0xFFFFu) << Base;
 }
 
-int32_t encode_block(INPUT_SOURCE *stream, Accumulator &acc, const HUFFMAN_ENCODE_TABLE *dc,
+template <typename Sink>
+int32_t encode_block(Sink &stream, Accumulator &acc, const HUFFMAN_ENCODE_TABLE *dc,
                      const HUFFMAN_ENCODE_TABLE *ac, int16_t *dc_predictor, const int16_t *block) {
     alignas(16) int16_t zz[64];
     const uint64_t nonzero = gather16<0>(block, zz) | gather16<16>(block, zz) | gather16<32>(block, zz) |
@@ -174,8 +215,22 @@ int32_t encode_block(INPUT_SOURCE *stream, Accumulator &acc, const HUFFMAN_ENCOD
 int32_t encode_huffman_block_sse2(INPUT_SOURCE *stream, const HUFFMAN_ENCODE_TABLE *dc,
                                   const HUFFMAN_ENCODE_TABLE *ac, int16_t *dc_predictor,
                                   const int16_t *block) {
+    if (stream->end - stream->cur < kBlockRoom && stream->file != nullptr) {
+        const int32_t r = out_stream_drain(stream);
+        if (r != JPEG_OK) return r;
+    }
     Accumulator acc = load_accumulator(stream);
-    const int32_t r = encode_block(stream, acc, dc, ac, dc_predictor, block);
+    int32_t r = JPEG_OK;
+    if (stream->end - stream->cur >= kBlockRoom) {
+        DirectSink sink{stream->cur};
+        r = encode_block(sink, acc, dc, ac, dc_predictor, block);
+        stream->position += static_cast<int32_t>(sink.p - stream->cur);
+        stream->cur = sink.p;
+    } else {
+        // Close to the end of a memory buffer.
+        CheckedSink sink{stream};
+        r = encode_block(sink, acc, dc, ac, dc_predictor, block);
+    }
     store_accumulator(stream, acc);
     return r;
 }
