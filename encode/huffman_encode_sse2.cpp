@@ -187,13 +187,13 @@ int32_t encode_block(Sink &stream, Accumulator &acc, const HUFFMAN_ENCODE_TABLE 
     int32_t r = put_coded(stream, acc, dc, dc_size, static_cast<uint32_t>(diff + dc_sign), dc_size);
     if (r != JPEG_OK) return r;
 
-    uint64_t mask = nonzero >> 1; // bit j: position j + 1
-    int32_t k = 1;
+    uint64_t mask = nonzero & ~uint64_t{1}; // the AC positions
+    int32_t next = 1;                        // first position not coded yet
     while (mask != 0) {
-        const int32_t zeros = __builtin_ctzll(mask);
-        int32_t run = zeros;
-        k += zeros;
-        mask = (mask >> zeros) >> 1;
+        const int32_t k = __builtin_ctzll(mask);
+        mask &= mask - 1;
+        int32_t run = k - next;
+        next = k + 1;
         while (run > 15) {
             r = put_coded(stream, acc, ac, 0xF0, 0, 0);
             if (r != JPEG_OK) return r;
@@ -204,9 +204,8 @@ int32_t encode_block(Sink &stream, Accumulator &acc, const HUFFMAN_ENCODE_TABLE 
         const int32_t size = significant_bits(static_cast<uint32_t>((v ^ sign) - sign));
         r = put_coded(stream, acc, ac, (run << 4) + size, static_cast<uint32_t>(v + sign), size);
         if (r != JPEG_OK) return r;
-        ++k;
     }
-    if (k <= 63) return put_coded(stream, acc, ac, 0x00, 0, 0);
+    if (next <= 63) return put_coded(stream, acc, ac, 0x00, 0, 0);
     return JPEG_OK;
 }
 
