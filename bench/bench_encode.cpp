@@ -5,14 +5,16 @@
 // then encoded as sequential YCbCr at quality 75 and 90, 4:2:0 and 4:4:4, by
 // quorrel (codec_write to memory, accurate family) and by tjCompress2 with the
 // same settings (TJFLAG_ACCURATEDCT, without which tjCompress2 uses its fast
-// DCT; Huffman tables not optimised: the streams equal `cjpeg -baseline`'s). Every case is encoded --reps times by each, the two
-// interleaved so that both see the same machine load (after one warm-up
+// DCT; tables not optimised). Every case is encoded --reps times by each, the
+// two interleaved so that both see the same machine load (after one warm-up
 // encode); the median time gives megapixels per second.
 //
 // --quality adds, per case, both stream sizes and both PSNRs (each stream
 // decoded by libjpeg-turbo and compared with the source pixels over all three
 // channels), and the sizes of a progressive encode by quorrel and by
-// libjpeg-turbo (TJFLAG_PROGRESSIVE, which optimises its tables).
+// libjpeg-turbo (TJFLAG_PROGRESSIVE, which optimises its tables). The
+// libjpeg-turbo streams are byte for byte those of `cjpeg -baseline` and
+// `cjpeg -progressive -optimize` at the same quality and sampling.
 // --tsv FILE writes one line per case: label, quorrel MP/s, libjpeg-turbo MP/s.
 #include <algorithm>
 #include <chrono>
