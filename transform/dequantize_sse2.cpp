@@ -8,6 +8,7 @@ namespace qrl {
 void dequantize_accurate_sse2(int16_t *block, const int16_t *table) {
     // Unaligned loads cost nothing extra on aligned data, so one path serves
     // every alignment of the block and the table.
+#pragma GCC unroll 8
     for (int32_t i = 0; i < 64; i += 8) {
         const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i *>(block + i));
         const __m128i q = _mm_loadu_si128(reinterpret_cast<const __m128i *>(table + i));

@@ -101,6 +101,9 @@ void idct_accurate_8x8_sse2(int16_t *block);
 // in place of the SSE2 kernel when the processor and system support AVX2,
 // decided once when the table is filled (see dispatch/kernel_sets.cpp).
 void idct_accurate_8x8_avx2(int16_t *block);
+// dequantize_accurate_avx2: identical to the portable kernel; set D's
+// dequantizer where the processor has AVX2.
+void dequantize_accurate_avx2(int16_t *block, const int16_t *table);
 void simd_state_reset_sse2();
 // Fast forward DCT: identical to fdct_fast. Its 16-bit lanes hold every value
 // of both passes for inputs of magnitude up to kSimdFdctInputLimit (|x|, or

@@ -215,7 +215,7 @@ TEST(SimdTransform, SetsHoldTheSimdTwinsAndShareTheRest) {
             // Set D takes the AVX2 twin where the processor has AVX2.
             const bool avx2 = set == qrl::KernelSet::D && cpu_has_avx2();
             EXPECT_EQ(t.idct_accurate_8x8, avx2 ? qrl::idct_accurate_8x8_avx2 : qrl::idct_accurate_8x8_sse2);
-            EXPECT_EQ(t.dequantize_accurate, qrl::dequantize_accurate_sse2);
+            EXPECT_EQ(t.dequantize_accurate, avx2 ? qrl::dequantize_accurate_avx2 : qrl::dequantize_accurate_sse2);
         }
         EXPECT_EQ(t.dequantize_fast, qrl::dequantize_fast);
         EXPECT_EQ(t.dequantize_active, t.dequantize_fast);
@@ -247,8 +247,15 @@ TEST(SimdTransform, DequantizeAccurateIsExactAtAnyAlignment) {
                 Block expected;
                 std::copy(block, block + 64, expected.begin());
                 qrl::dequantize_accurate(expected.data(), table);
+                int16_t before[64 + 8];
+                std::copy(block_buf, block_buf + 72, before);
                 kernel(block, table);
                 ASSERT_TRUE(std::equal(expected.begin(), expected.end(), block)) << offset;
+                for (int i = 0; i < 72; ++i) {
+                    if (i < offset || i >= offset + 64) {
+                        ASSERT_EQ(block_buf[i], before[i]) << "outside, " << i;
+                    }
+                }
             }
         }
     }
