@@ -114,6 +114,11 @@ int32_t rewind_stream(JPEG_PROPERTIES *props) {
         if (seek_file(src->file, 0, kSeekFromStart) == 0) return JPEG_FILE_ERROR;
         return refill_input(src);
     }
+    // The source's start may sit at a scan header after a header read; its
+    // end (start + size) is the end of the caller's buffer either way.
+    uint8_t *end = src->start + src->size;
+    if (props->jpeg_buffer <= end && end - props->jpeg_buffer <= INT32_MAX)
+        src->size = static_cast<int32_t>(end - props->jpeg_buffer);
     src->start = props->jpeg_buffer;
     src->cur = props->jpeg_buffer;
     src->avail = src->size;

@@ -259,7 +259,14 @@ int32_t read_steps(void *context) {
         const int32_t back = src->avail + header_length;
         if (seek_file(src->file, -back, kSeekFromCurrent) == 0) return JPEG_FILE_ERROR;
     }
-    if (mode == 1 || mode == 21) src->start = src->cur - header_length;
+    if (mode == 1 || mode == 21) {
+        // A later read restarts the memory source at the scan header. Its size
+        // counts from there, so that a restart (reset_input) still ends at the
+        // end of the caller's buffer and not past it.
+        uint8_t *scan_header = src->cur - header_length;
+        src->size -= static_cast<int32_t>(scan_header - src->start);
+        src->start = scan_header;
+    }
 
     props->jpeg_subsampling = classify_subsampling(props);
     record->jpeg_width = props->jpeg_width;

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -779,17 +780,144 @@ TEST(Regress, EmptyAndTinyInputs) {
 // A negative jpeg_buffer_size passes validation but must not let the source
 // read outside the buffer.
 TEST(Regress, NegativeBufferSize) {
-    const Bytes stream = gray_baseline(8, 8);
+    const Bytes stream = gray_baseline(16, 16);
+    // Every memory read mode, through the public fields and through the
+    // record's own copy (use_internal_properties).
+    for (int32_t internal : {0, 1}) {
+        for (int32_t mode : {1, 3, 5, 7, 15, 17, 19, 21}) {
+            for (int32_t size : {-1, -65536, INT32_MIN}) {
+                JPEG_CODEC_RECORD record;
+                std::memset(&record, 0, sizeof record);
+                ASSERT_EQ(codec_init(&record), JPEG_OK);
+                Bytes exact(stream);
+                Bytes pixels(16 * 16 * 3, 0xA5);
+                record.jpeg_buffer = exact.data();
+                record.jpeg_buffer_size = size;
+                record.image_pixels = pixels.data();
+                record.image_width = 16;
+                record.image_height = 16;
+                record.image_channels = 3;
+                record.image_color = COLOR_RGB;
+                if (internal != 0) {
+                    record.jpeg_buffer_size = static_cast<int32_t>(exact.size());
+                    ASSERT_EQ(codec_read(&record, JPEG_IO_READ_HEADER_MEM), JPEG_OK);
+                    record.use_internal_properties = 1;
+                    record.props.jpeg_buffer_size = size;
+                }
+                const int32_t code = codec_read(&record, mode);
+                if (internal == 0) {
+                    EXPECT_EQ(code, JPEG_INVALID_PROPERTIES) << "mode " << mode << ", size " << size;
+                } else {
+                    // The record's own fields are used as they stand: the
+                    // source keeps the end of the buffer it was given.
+                    EXPECT_NE(code, JPEG_EXCEPTION_DETECTED) << "mode " << mode << ", size " << size;
+                    EXPECT_EQ(record.props.input.end, exact.data() + exact.size())
+                        << "mode " << mode << ", size " << size;
+                }
+                record.use_internal_properties = 0;
+                EXPECT_EQ(codec_free(&record), JPEG_OK);
+            }
+        }
+    }
+}
+
+// After a memory header read the source restarts at the scan header; a
+// following read on the record's own fields (use_internal_properties) must
+// still end at the end of the buffer. (The restart used to add the whole
+// buffer size to the scan header's address.) A stream without EOI makes the
+// decode read to the end of the source.
+TEST(Regress, ReadAfterHeaderReadEndsAtTheBuffer) {
+    qrl_test::LibjpegEncodeOptions e;
+    e.width = 40;
+    e.height = 24;
+    Bytes stream = qrl_test::libjpeg_encode(e);
+    ASSERT_GE(stream.size(), 2u);
+    const Outcome whole = run(stream);
+    ASSERT_EQ(whole.code, JPEG_OK);
+    stream.resize(stream.size() - 2); // no EOI
+    for (int32_t header_mode : {JPEG_IO_READ_HEADER_MEM, JPEG_IO_THUMBNAIL_MEM}) {
+        JPEG_CODEC_RECORD record;
+        std::memset(&record, 0, sizeof record);
+        ASSERT_EQ(codec_init(&record), JPEG_OK);
+        Bytes exact(stream);
+        Bytes pixels(40 * 24 * 3, 0xA5);
+        record.jpeg_buffer = exact.data();
+        record.jpeg_buffer_size = static_cast<int32_t>(exact.size());
+        record.image_pixels = pixels.data();
+        record.image_width = 40;
+        record.image_height = 24;
+        record.image_channels = 3;
+        record.image_color = COLOR_RGB;
+        ASSERT_EQ(codec_read(&record, header_mode), JPEG_OK) << "mode " << header_mode;
+        EXPECT_EQ(record.props.input.start + record.props.input.size, exact.data() + exact.size());
+        record.use_internal_properties = 1;
+        record.props.image_color = COLOR_RGB;
+        record.props.image_channels = 3;
+        record.props.image_subsampling = 0;
+        const int32_t code = codec_read(&record, JPEG_IO_DECODE_MEM);
+        EXPECT_EQ(record.props.input.end, exact.data() + exact.size()) << "mode " << header_mode;
+        EXPECT_EQ(code, JPEG_MEMORY_ERROR) << "mode " << header_mode << ": " << codec_error_text(code);
+        EXPECT_EQ(pixel_diff(pixels, whole.pixels), "equal") << "mode " << header_mode;
+        record.use_internal_properties = 0;
+        EXPECT_EQ(codec_free(&record), JPEG_OK);
+    }
+}
+
+// A negative size set while a decode is interrupted does not move the
+// source's bounds: the decode resumes and ends as the one-call decode.
+TEST(Regress, NegativeBufferSizeWhileInterrupted) {
+    qrl_test::LibjpegEncodeOptions e;
+    e.width = 48;
+    e.height = 16;
+    const Bytes stream = qrl_test::libjpeg_encode(e);
+    const Outcome whole = run(stream);
+    ASSERT_EQ(whole.code, JPEG_OK);
     JPEG_CODEC_RECORD record;
     std::memset(&record, 0, sizeof record);
     ASSERT_EQ(codec_init(&record), JPEG_OK);
     Bytes exact(stream);
+    Bytes pixels(48 * 16 * 3, 0xA5);
     record.jpeg_buffer = exact.data();
+    record.jpeg_buffer_size = static_cast<int32_t>(exact.size());
+    ASSERT_EQ(codec_read(&record, JPEG_IO_READ_HEADER_MEM), JPEG_OK);
+    record.image_pixels = pixels.data();
+    record.image_width = 48;
+    record.image_height = 16;
+    record.image_channels = 3;
+    record.image_color = COLOR_RGB;
+    record.props.interrupt_after_mcu = 1;
+    int32_t code = codec_read(&record, JPEG_IO_DECODE_MEM);
+    ASSERT_EQ(code, JPEG_INTERRUPT_OK);
     record.jpeg_buffer_size = -1;
-    const int32_t code = codec_read(&record, JPEG_IO_READ_HEADER_MEM);
-    EXPECT_LT(code, 0);
-    EXPECT_NE(code, JPEG_EXCEPTION_DETECTED);
+    for (int calls = 0; code == JPEG_INTERRUPT_OK && calls < 100; ++calls) code = codec_read(&record, JPEG_IO_DECODE_MEM);
+    EXPECT_EQ(code, JPEG_OK) << codec_error_text(code);
+    EXPECT_EQ(pixel_diff(pixels, whole.pixels), "equal");
     EXPECT_EQ(codec_free(&record), JPEG_OK);
+}
+
+// The encoder treats a negative output size as no room at all.
+TEST(Regress, NegativeOutputBufferSize) {
+    REQUIRE_ENCODER();
+    const Bytes pixels = qrl_test::synthetic_pixels(8, 8, 3, 5);
+    for (int32_t size : {-1, INT32_MIN}) {
+        JPEG_CODEC_RECORD record;
+        std::memset(&record, 0, sizeof record);
+        ASSERT_EQ(codec_init(&record), JPEG_OK);
+        Bytes source(pixels);
+        Bytes out(64, 0x5A);
+        record.image_pixels = source.data();
+        record.image_width = 8;
+        record.image_height = 8;
+        record.image_color = COLOR_RGB;
+        record.jpeg_width = 8;
+        record.jpeg_height = 8;
+        record.jpeg_subsampling = SUBSAMPLING_NONE;
+        record.jpeg_buffer = out.data();
+        record.jpeg_buffer_size = size;
+        EXPECT_EQ(codec_write(&record, JPEG_IO_ENCODE_MEM), JPEG_BUFFER_TOO_SMALL) << "size " << size;
+        for (uint8_t v : out) ASSERT_EQ(v, 0x5A) << "size " << size;
+        EXPECT_EQ(codec_free(&record), JPEG_OK);
+    }
 }
 
 // 13: a marker inside the entropy data gives the same result from a file and
