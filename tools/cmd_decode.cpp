@@ -15,6 +15,7 @@
 #include "codec/codec.h"
 #include "commands.h"
 #include "image_io.h"
+#include "jobs.h"
 #include "plugin/qmv_host.h"
 
 namespace {
@@ -36,20 +37,12 @@ const char *const kUsage =
     "  --via-plugin [--plugin PATH]     decode through the qmvjpeg module (RGB only)\n"
     "The output file holds the image rows without padding, top row first.\n";
 
-enum class OutColor { rgb, bgr, gray, cmyk, ycbcr };
+using qrl_tools::OutColor;
 
 struct Options {
     std::string input;
     std::string output;
-    OutColor color = OutColor::rgb;
-    bool fast = false;
-    bool bottom_up = false;
-    int pad = 0;
-    int scale = 1;
-    bool region = false;
-    int region_x = 0, region_y = 0, region_w = 0, region_h = 0;
-    bool smooth = false;
-    bool incremental = false;
+    qrl_tools::DecodeRequest decode;
     bool via_plugin = false;
     std::string plugin_path;
 };
@@ -60,8 +53,7 @@ int fail(const std::string &file, const std::string &message) {
     return 1;
 }
 int fail_code(const std::string &file, const char *step, int32_t code) {
-    return fail(file, std::string(step) + " failed with error " + std::to_string(code) + ": " +
-                          codec_error_text(code));
+    return fail(file, qrl_tools::codec_failure(step, code));
 }
 
 bool parse_int(const char *text, int lo, int hi, int &value) {
@@ -73,7 +65,7 @@ bool parse_int(const char *text, int lo, int hi, int &value) {
     return true;
 }
 
-bool parse_region(const char *text, Options &o) {
+bool parse_region(const char *text, qrl_tools::DecodeRequest &o) {
     if (text == nullptr) return false;
     int v[4];
     const char *p = text;
@@ -109,33 +101,33 @@ std::string parse_options(int argc, char **argv, Options &o) {
             ++i;
         } else if (a == "--color") {
             const std::string c = next != nullptr ? next : "";
-            if (c == "rgb") o.color = OutColor::rgb;
-            else if (c == "bgr") o.color = OutColor::bgr;
-            else if (c == "gray") o.color = OutColor::gray;
-            else if (c == "cmyk") o.color = OutColor::cmyk;
-            else if (c == "ycbcr") o.color = OutColor::ycbcr;
+            if (c == "rgb") o.decode.color = OutColor::rgb;
+            else if (c == "bgr") o.decode.color = OutColor::bgr;
+            else if (c == "gray") o.decode.color = OutColor::gray;
+            else if (c == "cmyk") o.decode.color = OutColor::cmyk;
+            else if (c == "ycbcr") o.decode.color = OutColor::ycbcr;
             else return "--color takes rgb, bgr, gray, cmyk or ycbcr";
             ++i;
         } else if (a == "--fast") {
-            o.fast = true;
+            o.decode.fast = true;
         } else if (a == "--bottom-up") {
-            o.bottom_up = true;
+            o.decode.bottom_up = true;
         } else if (a == "--pad") {
-            if (!parse_int(next, 0, 1 << 20, o.pad)) return "--pad takes a byte count from 0 to 1048576";
+            if (!parse_int(next, 0, 1 << 20, o.decode.pad)) return "--pad takes a byte count from 0 to 1048576";
             ++i;
         } else if (a == "--scale") {
             std::string s = next != nullptr ? next : "";
             if (s.rfind("1/", 0) == 0) s = s.substr(2);
-            if (!parse_int(s.c_str(), 1, 8, o.scale) || (o.scale & (o.scale - 1)) != 0)
+            if (!parse_int(s.c_str(), 1, 8, o.decode.scale) || (o.decode.scale & (o.decode.scale - 1)) != 0)
                 return "--scale takes 1, 2, 4 or 8";
             ++i;
         } else if (a == "--region") {
-            if (!parse_region(next, o)) return "--region takes X,Y,W,H with W and H at least 1";
+            if (!parse_region(next, o.decode)) return "--region takes X,Y,W,H with W and H at least 1";
             ++i;
         } else if (a == "--smooth") {
-            o.smooth = true;
+            o.decode.smooth = true;
         } else if (a == "--incremental") {
-            o.incremental = true;
+            o.decode.incremental = true;
         } else if (a == "--via-plugin") {
             o.via_plugin = true;
         } else if (a == "--plugin") {
@@ -155,22 +147,11 @@ std::string parse_options(int argc, char **argv, Options &o) {
     }
     if (o.input.empty()) return "no input file";
     if (o.output.empty()) return "no output file (-o OUT)";
-    if (o.via_plugin && (o.color != OutColor::rgb || o.fast || o.bottom_up || o.pad != 0 || o.scale != 1 ||
-                         o.region || o.smooth || o.incremental))
+    const qrl_tools::DecodeRequest &d = o.decode;
+    if (o.via_plugin && (d.color != OutColor::rgb || d.fast || d.bottom_up || d.pad != 0 || d.scale != 1 ||
+                         d.region || d.smooth || d.incremental))
         return "--via-plugin decodes RGB at full size only; it takes no other decode option";
     return {};
-}
-
-bool read_whole_file(const std::string &path, std::vector<uint8_t> &data) {
-    std::FILE *f = std::fopen(path.c_str(), "rb");
-    if (f == nullptr) return false;
-    data.clear();
-    uint8_t chunk[65536];
-    size_t got;
-    while ((got = std::fread(chunk, 1, sizeof(chunk), f)) > 0) data.insert(data.end(), chunk, chunk + got);
-    const bool ok = std::ferror(f) == 0;
-    std::fclose(f);
-    return ok;
 }
 
 // ---- Through the plug-in module ---------------------------------------------------
@@ -278,126 +259,23 @@ int decode_via_plugin(const Options &o, std::vector<uint8_t> &jpeg, qrl_tools::I
     return 0;
 }
 
-// ---- With the library --------------------------------------------------------------
-
-struct RecordDeleter {
-    void operator()(JPEG_CODEC_RECORD *r) const {
-        (void)codec_free(r);
-        std::free(r);
-    }
-};
-using RecordPtr = std::unique_ptr<JPEG_CODEC_RECORD, RecordDeleter>;
-
-int32_t scaled_mode(int scale) {
-    switch (scale) {
-    case 2: return JPEG_IO_DECODE_HALF_MEM;
-    case 4: return JPEG_IO_DECODE_QUARTER_MEM;
-    case 8: return JPEG_IO_DECODE_EIGHTH_MEM;
-    default: return JPEG_IO_DECODE_MEM;
-    }
-}
-
-int decode_with_library(const Options &o, std::vector<uint8_t> &jpeg, qrl_tools::Image &out,
+// Decodes with the library on a record of its own.
+int decode_with_library(const Options &o, std::vector<uint8_t> &jpeg, qrl_tools::Image &image,
                         const char *&tuple_type) {
-    auto *raw = static_cast<JPEG_CODEC_RECORD *>(std::calloc(1, sizeof(JPEG_CODEC_RECORD)));
-    if (raw == nullptr) return fail(o.input, "out of memory");
-    const int32_t init = codec_init(raw);
-    RecordPtr rec(raw);
-    if (init != JPEG_OK) return fail_code(o.input, "codec_init", init);
-
-    rec->jpeg_buffer = jpeg.data();
-    rec->jpeg_buffer_size = static_cast<int32_t>(jpeg.size());
-    int32_t rc = codec_read(rec.get(), JPEG_IO_READ_HEADER_MEM);
-    if (rc != JPEG_OK) return fail_code(o.input, "header read", rc);
-
-    int channels = 3;
-    int32_t color = COLOR_RGB;
-    switch (o.color) {
-    case OutColor::rgb: break;
-    case OutColor::bgr: color = COLOR_BGR; break;
-    case OutColor::gray: color = COLOR_GRAY; channels = 1; break;
-    case OutColor::cmyk: color = COLOR_CMYK; channels = 4; tuple_type = "CMYK"; break;
-    case OutColor::ycbcr:
-        color = COLOR_YCBCR;
-        tuple_type = "YCbCr";
-        // 2x1 frames come out as packed Y Cb Y Cr pairs, 1x1 frames as three
-        // interleaved planes; other layouts have no YCbCr output.
-        if (rec->jpeg_subsampling == SUBSAMPLING_2X1) channels = 2;
-        else if (rec->jpeg_subsampling == SUBSAMPLING_NONE && rec->jpeg_channels == 3) channels = 3;
-        else return fail(o.input, "YCbCr output needs a three-component frame sampled 1x1 or 2x1");
-        break;
-    }
-    if (rec->jpeg_channels == 4 && o.color != OutColor::cmyk)
-        return fail(o.input, "a four-component (CMYK or YCCK) file decodes only with --color cmyk");
-
-    const int full_w = (rec->jpeg_width + o.scale - 1) / o.scale;
-    const int full_h = (rec->jpeg_height + o.scale - 1) / o.scale;
-    int w = full_w, h = full_h;
-    if (o.region) {
-        if (o.region_x >= full_w || o.region_y >= full_h)
-            return fail(o.input, "the region starts outside the " + std::to_string(full_w) + "x" +
-                                     std::to_string(full_h) + " image");
-        w = std::min(o.region_w, full_w - o.region_x);
-        h = std::min(o.region_h, full_h - o.region_y);
-    }
-    if (w < 1 || h < 1) return fail(o.input, "the image is empty");
-
-    const size_t stride = static_cast<size_t>(w) * channels + o.pad;
-    std::vector<uint8_t> buffer(stride * h, 0);
-    rec->image_pixels = buffer.data();
-    rec->image_width = w;
-    rec->image_height = o.bottom_up ? -h : h;
-    rec->image_pad_bytes = o.pad;
-    rec->image_channels = channels;
-    rec->image_color = color;
-    rec->image_subsampling = SUBSAMPLING_NONE;
-    rec->props.dct_method = o.fast ? 0 : 1;
-    rec->props.smooth_upsampling = o.smooth ? 1 : 0;
-    const int32_t roi[4] = {o.region ? o.region_x : 0, o.region ? o.region_y : 0,
-                            o.region ? o.region_x + w : 0, o.region ? o.region_y + h : 0};
-    std::memcpy(rec->props.roi, roi, sizeof(roi));
-    rec->props.interrupt_after_mcu = o.incremental ? 1 : 0;
-
-    const int32_t mode = scaled_mode(o.scale);
-    rc = codec_read(rec.get(), mode);
-    // Every MCU ends a call in incremental mode; the bound only stops a
-    // decoder that never finishes.
-    const uint64_t max_calls = 64ull * ((rec->jpeg_width / 8ull + 1) * (rec->jpeg_height / 8ull + 1)) + 1000;
-    uint64_t calls = 1;
-    while (rc == JPEG_INTERRUPT_OK && calls < max_calls) {
-        // The interrupt reports its position in roi and clears the request
-        // flag: restore both before resuming.
-        std::memcpy(rec->props.roi, roi, sizeof(roi));
-        rec->props.interrupt_after_mcu = 1;
-        rc = codec_read(rec.get(), mode);
-        ++calls;
-    }
-    if (rc == JPEG_INTERRUPT_OK) return fail(o.input, "the decode did not finish after " + std::to_string(calls) + " calls");
-    if (rc != JPEG_OK && !(o.region && rc == JPEG_ROI_OK)) return fail_code(o.input, "decode", rc);
-    if (o.incremental) std::printf("%s: decoded in %llu calls\n", o.input.c_str(), static_cast<unsigned long long>(calls));
-
-    // Rows top first, without padding; packed YCbCr pairs become Y, Cb, Cr.
-    const int out_channels = channels == 2 ? 3 : channels;
-    out.width = w;
-    out.height = h;
-    out.channels = out_channels;
-    out.pixels.resize(static_cast<size_t>(w) * h * out_channels);
-    for (int y = 0; y < h; ++y) {
-        const uint8_t *src = &buffer[stride * static_cast<size_t>(o.bottom_up ? h - 1 - y : y)];
-        uint8_t *dst = &out.pixels[static_cast<size_t>(y) * w * out_channels];
-        if (channels != 2) {
-            std::memcpy(dst, src, static_cast<size_t>(w) * channels);
-            continue;
-        }
-        for (int x = 0; x < w; ++x) {
-            // A pair is Y0 Cb Y1 Cr; an odd width leaves the last pair without Cr.
-            const int first = x & ~1;
-            const uint8_t *pair = src + first * 2;
-            dst[x * 3] = src[x * 2];
-            dst[x * 3 + 1] = pair[1];
-            dst[x * 3 + 2] = first + 1 < w ? pair[3] : 128;
-        }
-    }
+    auto *record = static_cast<JPEG_CODEC_RECORD *>(std::calloc(1, sizeof(JPEG_CODEC_RECORD)));
+    if (record == nullptr) return fail(o.input, "out of memory");
+    const int32_t init = codec_init(record);
+    std::string error;
+    uint64_t calls = 0;
+    if (init != JPEG_OK)
+        error = qrl_tools::codec_failure("codec_init", init);
+    else
+        error = qrl_tools::decode_jpeg(record, jpeg, o.decode, image, tuple_type, calls);
+    (void)codec_free(record);
+    std::free(record);
+    if (!error.empty()) return fail(o.input, error);
+    if (o.decode.incremental)
+        std::printf("%s: decoded in %llu calls\n", o.input.c_str(), static_cast<unsigned long long>(calls));
     return 0;
 }
 
@@ -412,19 +290,18 @@ int cmd_decode(int argc, char **argv) {
     }
     if (!problem.empty()) {
         std::fprintf(stderr, "quorrel decode: %s\n%s", problem.c_str(), kUsage);
-        return 1;
+        return 2;
     }
     const ImageFormat format = qrl_tools::image_format_from_name(o.output);
     if (format == ImageFormat::unknown)
         return fail(o.output, "unknown output format (use .png, .ppm, .pgm, .pam or .bmp)");
-    const int planned_channels = o.color == OutColor::gray ? 1 : (o.color == OutColor::cmyk ? 4 : 3);
-    if (!qrl_tools::image_format_accepts(format, planned_channels) ||
-        (planned_channels == 4 && format != ImageFormat::pam))
+    const int channels = qrl_tools::planned_channels(o.decode.color);
+    if (!qrl_tools::image_format_accepts(format, channels) || (channels == 4 && format != ImageFormat::pam))
         return fail(o.output, std::string(qrl_tools::image_format_name(format)) + " cannot hold this output" +
-                                  (planned_channels == 4 ? "; four-channel output goes to .pam" : ""));
+                                  (channels == 4 ? "; four-channel output goes to .pam" : ""));
 
     std::vector<uint8_t> jpeg;
-    if (!read_whole_file(o.input, jpeg)) return fail(o.input, "cannot read the file");
+    if (!qrl_tools::read_whole_file(o.input, jpeg)) return fail(o.input, "cannot read the file");
     if (jpeg.empty()) return fail(o.input, "the file is empty");
     if (jpeg.size() > 0x7FFFFFFFu) return fail(o.input, "the file is too large");
 

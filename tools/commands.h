@@ -10,3 +10,5 @@ int cmd_decode(int argc, char **argv);
 int cmd_encode(int argc, char **argv);
 int cmd_info(int argc, char **argv);
 int cmd_thumbnail(int argc, char **argv);
+int cmd_coefficients(int argc, char **argv);
+int cmd_batch(int argc, char **argv);

@@ -177,6 +177,104 @@ std::string read_pnm(std::FILE *f, int channels, Image &out) {
     return {};
 }
 
+// PAM (P7): WIDTH, HEIGHT, DEPTH 1..4, MAXVAL 255, any TUPLTYPE, ENDHDR.
+std::string read_pam(std::FILE *f, Image &out) {
+    long w = 0, h = 0, depth = 0, maxval = 0;
+    char line[256];
+    bool ended = false;
+    while (std::fgets(line, sizeof line, f) != nullptr) {
+        char key[32] = {};
+        long value = 0;
+        if (std::strncmp(line, "ENDHDR", 6) == 0) {
+            ended = true;
+            break;
+        }
+        if (line[0] == '#' || std::sscanf(line, "%31s", key) != 1) continue;
+        if (std::strcmp(key, "TUPLTYPE") == 0) {
+            char type[64] = {};
+            if (std::sscanf(line, "%*s %63s", type) == 1) out.pam_tuple_type = type;
+            continue;
+        }
+        if (std::sscanf(line, "%31s %ld", key, &value) != 2) return "bad PAM header line";
+        if (std::strcmp(key, "WIDTH") == 0) w = value;
+        else if (std::strcmp(key, "HEIGHT") == 0) h = value;
+        else if (std::strcmp(key, "DEPTH") == 0) depth = value;
+        else if (std::strcmp(key, "MAXVAL") == 0) maxval = value;
+        else return std::string("unknown PAM header field ") + key;
+    }
+    if (!ended) return "PAM header without ENDHDR";
+    if (w < 1 || h < 1 || w > 65535 || h > 65535) return "PAM size out of range";
+    if (depth < 1 || depth > 4) return "PAM depth must be 1 to 4";
+    if (maxval != 255) return "only PAM files with a maximum value of 255 are read";
+    out.width = static_cast<int>(w);
+    out.height = static_cast<int>(h);
+    out.channels = static_cast<int>(depth);
+    out.pixels.assign(static_cast<size_t>(w) * h * depth, 0);
+    if (std::fread(out.pixels.data(), 1, out.pixels.size(), f) != out.pixels.size()) return "PAM data cut short";
+    return {};
+}
+
+uint32_t get_le(const uint8_t *p, int bytes) {
+    uint32_t v = 0;
+    for (int i = bytes - 1; i >= 0; --i) v = v << 8 | p[i];
+    return v;
+}
+
+// BMP: uncompressed 24- and 32-bit (the fourth byte is dropped) and 8-bit
+// with a palette (gray when every entry is gray, else RGB); rows bottom-up or
+// top-down (negative height).
+std::string read_bmp(std::FILE *f, Image &out) {
+    uint8_t header[54];
+    if (std::fseek(f, 0, SEEK_SET) != 0 || std::fread(header, 1, sizeof header, f) != sizeof header)
+        return "BMP header cut short";
+    const uint32_t data_offset = get_le(header + 10, 4);
+    const uint32_t info_size = get_le(header + 14, 4);
+    const int32_t w = static_cast<int32_t>(get_le(header + 18, 4));
+    const int32_t h_signed = static_cast<int32_t>(get_le(header + 22, 4));
+    const uint32_t bits = get_le(header + 28, 2);
+    const uint32_t compression = get_le(header + 30, 4);
+    if (info_size < 40) return "unsupported BMP header";
+    if (compression != 0) return "compressed BMP files are not read";
+    if (bits != 8 && bits != 24 && bits != 32) return "only 8-, 24- and 32-bit BMP files are read";
+    const bool top_down = h_signed < 0;
+    const int64_t h = top_down ? -static_cast<int64_t>(h_signed) : h_signed;
+    if (w < 1 || h < 1 || w > 65535 || h > 65535) return "BMP size out of range";
+    uint8_t palette[256][4] = {};
+    bool gray = false;
+    if (bits == 8) {
+        uint32_t colors = get_le(header + 46, 4);
+        if (colors == 0 || colors > 256) colors = 256;
+        if (std::fseek(f, 14 + static_cast<long>(info_size), SEEK_SET) != 0 ||
+            std::fread(palette, 4, colors, f) != colors)
+            return "BMP palette cut short";
+        gray = true;
+        for (uint32_t i = 0; i < colors; ++i)
+            gray = gray && palette[i][0] == palette[i][1] && palette[i][1] == palette[i][2];
+    }
+    const size_t row_bytes = (static_cast<size_t>(w) * bits / 8 + 3) & ~size_t{3};
+    out.width = w;
+    out.height = static_cast<int>(h);
+    out.channels = gray ? 1 : 3;
+    out.pixels.assign(static_cast<size_t>(w) * h * out.channels, 0);
+    std::vector<uint8_t> row(row_bytes);
+    if (std::fseek(f, static_cast<long>(data_offset), SEEK_SET) != 0) return "BMP data missing";
+    for (int64_t y = 0; y < h; ++y) {
+        if (std::fread(row.data(), 1, row_bytes, f) != row_bytes) return "BMP data cut short";
+        uint8_t *dst = &out.pixels[static_cast<size_t>(top_down ? y : h - 1 - y) * w * out.channels];
+        for (int32_t x = 0; x < w; ++x) {
+            const uint8_t *bgr = bits == 8 ? palette[row[x]] : &row[static_cast<size_t>(x) * (bits / 8)];
+            if (gray) {
+                dst[x] = bgr[0];
+            } else {
+                dst[x * 3] = bgr[2];
+                dst[x * 3 + 1] = bgr[1];
+                dst[x * 3 + 2] = bgr[0];
+            }
+        }
+    }
+    return {};
+}
+
 } // namespace
 
 ImageFormat image_format_from_name(const std::string &path) {
@@ -244,7 +342,12 @@ std::string read_image(const std::string &path, Image &image) {
         std::fseek(file.f, 2, SEEK_SET);
         return read_pnm(file.f, magic[1] == '6' ? 3 : 1, image);
     }
-    return "not a PNG, PPM (P6) or PGM (P5) file";
+    if (got >= 3 && magic[0] == 'P' && magic[1] == '7' && (magic[2] == '\n' || magic[2] == '\r')) {
+        std::fseek(file.f, 3, SEEK_SET);
+        return read_pam(file.f, image);
+    }
+    if (got >= 2 && magic[0] == 'B' && magic[1] == 'M') return read_bmp(file.f, image);
+    return "not a PNG, PPM (P6), PGM (P5), PAM (P7) or BMP file";
 }
 
 } // namespace qrl_tools

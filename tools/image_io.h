@@ -24,6 +24,7 @@ struct Image {
     int height = 0;
     int channels = 0;
     std::vector<uint8_t> pixels;
+    std::string pam_tuple_type; // TUPLTYPE of a PAM file read, else empty
 };
 
 // Writes `height` rows of `width` pixels, each row starting `stride` bytes
@@ -33,8 +34,10 @@ struct Image {
 std::string write_image(const std::string &path, ImageFormat format, const uint8_t *pixels, size_t stride,
                         int width, int height, int channels, const char *pam_tuple_type = nullptr);
 
-// Reads a PNG (converted to gray, RGB or RGBA as stored), PPM (P6) or PGM
-// (P5) file with a maximum value of 255, recognised by its first bytes.
+// Reads a PNG (converted to gray, RGB or RGBA as stored), PPM (P6), PGM (P5)
+// or PAM (P7, depth 1 to 4) file with a maximum value of 255, or an
+// uncompressed 8-, 24- or 32-bit BMP (gray or RGB), recognised by its first
+// bytes. Returns an empty string on success, else the reason.
 // Returns an empty string on success, else the reason.
 std::string read_image(const std::string &path, Image &image);
 
