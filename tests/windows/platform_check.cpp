@@ -178,6 +178,18 @@ void check_codec_files(const char *sample) {
     check(error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND,
           "the missing file was looked for with CreateFileA");
 
+    {
+        // The system service itself meets the bad pointer: either it reports
+        // the name invalid or its fault is caught; the checks after this one
+        // show that the exception chain survived the jump back.
+        Record bad;
+        bad.r->jpeg_file_name = reinterpret_cast<const char *>(uintptr_t{16});
+        const int32_t r = codec_read(bad.r, JPEG_IO_READ_HEADER_FILE);
+        std::printf("       file name pointer 16: %d %s\n", r, codec_error_text(r));
+        check(r == JPEG_INVALID_FILE_NAME || r == JPEG_EXCEPTION_DETECTED,
+              "a file name pointer of 16 handed to CreateFileA");
+    }
+
     std::vector<uint8_t> memory = read_bytes(sample), from_file, from_memory;
     check(!memory.empty(), "sample readable");
     check_code(decode_rgb(sample, nullptr, &from_file), JPEG_OK, "decode from the file");
