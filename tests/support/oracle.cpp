@@ -44,7 +44,9 @@ std::vector<uint8_t> synthetic_pixels(int width, int height, int channels, uint3
             const bool black = x < w / 6 && y < h / 6;
             const bool white = x >= w - w / 6 && y >= h - h / 6;
             const int noise = static_cast<int>(next_random(state) % 25) - 12;
-            const int ring = static_cast<int>(127.0 + 120.0 * std::sin((x * x + y * y) / (8.0 * w + 1.0)));
+            // In double: x * x + y * y passes the int range on tall images.
+            const double radius2 = static_cast<double>(x) * x + static_cast<double>(y) * y;
+            const int ring = static_cast<int>(127.0 + 120.0 * std::sin(radius2 / (8.0 * w + 1.0)));
             for (int c = 0; c < channels; ++c) {
                 int v;
                 switch (c) {
