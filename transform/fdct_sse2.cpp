@@ -129,13 +129,17 @@ constexpr RowPassPairs make_row_pass_pairs() {
 }
 alignas(16) constexpr RowPassPairs kRowPassPairs = make_row_pass_pairs();
 
+// True when some lane lies outside -limit - 1..limit.
 inline bool any_over(const __m128i r[8], int32_t limit) {
-    __m128i largest = _mm_setzero_si128(); // of |x|, with -x - 1 for negative x
+    __m128i high = r[0], low = r[0];
     #pragma GCC unroll 8
-    for (int k = 0; k < 8; ++k) {
-        largest = _mm_max_epi16(largest, _mm_xor_si128(r[k], _mm_srai_epi16(r[k], 15)));
+    for (int k = 1; k < 8; ++k) {
+        high = _mm_max_epi16(high, r[k]);
+        low = _mm_min_epi16(low, r[k]);
     }
-    return _mm_movemask_epi8(_mm_cmpgt_epi16(largest, _mm_set1_epi16(static_cast<int16_t>(limit)))) != 0;
+    const __m128i over = _mm_or_si128(_mm_cmpgt_epi16(high, _mm_set1_epi16(static_cast<int16_t>(limit))),
+                                      _mm_cmplt_epi16(low, _mm_set1_epi16(static_cast<int16_t>(-limit - 1))));
+    return _mm_movemask_epi8(over) != 0;
 }
 
 } // namespace
