@@ -23,7 +23,8 @@ inline __m128i mul(__m128i x, __m128i c) {
 
 // One pass over eight lanes in parallel; x[k] is input k of every lane. ORs
 // into *bad the lanes whose inputs or multiplication operands leave range.
-inline void fast_pass(__m128i x[8], __m128i *bad) {
+// Inlined, so that x stays in registers.
+[[gnu::always_inline]] inline void fast_pass(__m128i x[8], __m128i *bad) {
     const __m128i k1_40625 = _mm_set1_epi16(static_cast<int16_t>(kSimdFast_1_40625));
     const __m128i k1_847656 = _mm_set1_epi16(static_cast<int16_t>(kSimdFast_1_847656));
     const __m128i k1_082031 = _mm_set1_epi16(static_cast<int16_t>(kSimdFast_1_082031));
@@ -33,6 +34,7 @@ inline void fast_pass(__m128i x[8], __m128i *bad) {
     const __m128i limit_shift2 = _mm_set1_epi16(8191);
 
     __m128i b = *bad;
+#pragma GCC unroll 8
     for (int k = 0; k < 8; ++k) {
         b = _mm_or_si128(b, over(x[k], input_limit));
     }
@@ -81,8 +83,23 @@ inline void fast_pass(__m128i x[8], __m128i *bad) {
 
 void idct_fast_8x8_sse2(int16_t *block) {
     __m128i r[8];
+#pragma GCC unroll 8
     for (int k = 0; k < 8; ++k) {
         r[k] = load8(block + 8 * k);
+    }
+    // A block with only a DC coefficient within the input limit: both passes
+    // carry the DC unchanged to every position (no multiplication sees a
+    // nonzero operand), so all 64 samples are clamp((DC >> 4) + 128).
+    const __m128i rest = _mm_or_si128(_mm_or_si128(_mm_or_si128(r[1], r[2]), _mm_or_si128(r[3], r[4])),
+                                      _mm_or_si128(_mm_or_si128(r[5], r[6]), _mm_or_si128(r[7], _mm_srli_si128(r[0], 2))));
+    const int32_t dc = block[0];
+    if (_mm_movemask_epi8(_mm_cmpeq_epi16(rest, _mm_setzero_si128())) == 0xffff && dc >= -kSimdFastInputLimit - 1 &&
+        dc <= kSimdFastInputLimit) {
+        int32_t sample = (dc >> 4) + 128;
+        sample = sample < 0 ? 0 : (sample > 255 ? 255 : sample);
+        const __m128i samples = _mm_set1_epi16(static_cast<int16_t>(sample));
+        for (int k = 0; k < 8; ++k) store8(block + 8 * k, samples);
+        return;
     }
     __m128i bad = _mm_setzero_si128();
     fast_pass(r, &bad); // columns: lane u, r[k] = row k
@@ -93,6 +110,7 @@ void idct_fast_8x8_sse2(int16_t *block) {
         return;
     }
     transpose8(r);
+#pragma GCC unroll 4
     for (int k = 0; k < 8; k += 2) {
         store_samples(block + 8 * k, block + 8 * k + 8, _mm_srai_epi16(r[k], 4), _mm_srai_epi16(r[k + 1], 4));
     }
