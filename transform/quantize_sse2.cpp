@@ -30,13 +30,17 @@ inline __m128i round_q15(__m128i lo, __m128i hi) {
 // exactly (the floor of a floor halved is the floor of the half). Loads the
 // block and says whether every coefficient is in that range.
 inline bool load_small(const int16_t *block, __m128i c[8]) {
-    __m128i magnitudes = _mm_setzero_si128();
+    c[0] = load8(block);
+    __m128i high = c[0], low = c[0];
     #pragma GCC unroll 8
-    for (int i = 0; i < 8; ++i) {
+    for (int i = 1; i < 8; ++i) {
         c[i] = load8(block + 8 * i);
-        magnitudes = _mm_or_si128(magnitudes, _mm_xor_si128(c[i], _mm_srai_epi16(c[i], 15)));
+        high = _mm_max_epi16(high, c[i]);
+        low = _mm_min_epi16(low, c[i]);
     }
-    return _mm_movemask_epi8(_mm_cmpgt_epi16(magnitudes, _mm_set1_epi16(8191))) == 0;
+    const __m128i over = _mm_or_si128(_mm_cmpgt_epi16(high, _mm_set1_epi16(8191)),
+                                      _mm_cmplt_epi16(low, _mm_set1_epi16(-8192)));
+    return _mm_movemask_epi8(over) == 0;
 }
 
 // ((high half of 4c * t) + 1) >> 1, t signed, or unsigned with `Unsigned`.
