@@ -100,18 +100,27 @@ void idct_accurate_4x4(int16_t *block) {
     wrap32 w[4][8];
     // Pass 1 over all eight columns side by side, without the zero-column
     // shortcut: when x1, x2, x3, x5, x6, x7 are zero the step gives
-    // (16384 x0 + 2048) >> 12 = 4 x0 exactly, the shortcut's value, and the
-    // straight loop lets the compiler run the columns in vector lanes. Column
-    // 4 is computed too; row step reads no entry 4.
+    // (16384 x0 + 2048) >> 12 = 4 x0 exactly, the shortcut's value. Each
+    // line below is one operation on the eight columns, a form the compiler
+    // runs in vector lanes. Column 4 is computed too; the row step reads no
+    // entry 4.
+    int32_t t10[8], t12[8], u0[8], u2[8];
     for (int32_t u = 0; u < 8; ++u) {
-        wrap32 x[8];
-        for (int32_t k = 0; k < 8; ++k) {
-            x[k] = block[8 * k + u];
-        }
-        const Out4 y = accurate4_step(x);
-        for (int32_t r = 0; r < 4; ++r) {
-            w[r][u] = (y.y[r] + 2048) >> 12;
-        }
+        const wrap32 t0 = wrap32(block[u]) * kIdct4_one;
+        const wrap32 t2 = wrap32(block[16 + u]) * kIdct4_c2 - wrap32(block[48 + u]) * kIdct4_c6;
+        t10[u] = (t0 + t2).v;
+        t12[u] = (t0 - t2).v;
+    }
+    for (int32_t u = 0; u < 8; ++u) {
+        const wrap32 x1 = block[8 + u], x3 = block[24 + u], x5 = block[40 + u], x7 = block[56 + u];
+        u0[u] = (x1 * kIdct4_u0_1 - x3 * kIdct4_u0_3 + x5 * kIdct4_u0_5 - x7 * kIdct4_u0_7).v;
+        u2[u] = (x1 * kIdct4_u2_1 + x3 * kIdct4_u2_3 - x5 * kIdct4_u2_5 - x7 * kIdct4_u2_7).v;
+    }
+    for (int32_t u = 0; u < 8; ++u) {
+        w[0][u] = (wrap32(t10[u]) + wrap32(u2[u]) + 2048) >> 12;
+        w[3][u] = (wrap32(t10[u]) - wrap32(u2[u]) + 2048) >> 12;
+        w[1][u] = (wrap32(t12[u]) + wrap32(u0[u]) + 2048) >> 12;
+        w[2][u] = (wrap32(t12[u]) - wrap32(u0[u]) + 2048) >> 12;
     }
     for (int32_t r = 0; r < 4; ++r) {
         const wrap32 *x = w[r];
