@@ -120,5 +120,8 @@ void fdct_accurate_sse2(int16_t *block);
 // Quantizers: identical to the portable kernels for all inputs.
 void quantize_fast_sse2(int16_t *block, const int16_t *table);
 void quantize_accurate_sse2(int16_t *block, const int16_t *table);
+// The accurate one on 256-bit registers: set D's where the processor has AVX2
+// (the fast quantizer stays one SSE2 kernel for every set).
+void quantize_accurate_avx2(int16_t *block, const int16_t *table);
 
 } // namespace qrl

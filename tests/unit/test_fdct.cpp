@@ -4,6 +4,7 @@
 #include <cmath>
 #include <random>
 
+#include "dispatch/kernel_table.h"
 #include "transform/quant_prepare.h"
 #include "transform/transform.h"
 #include "transform/zigzag.h"
@@ -189,16 +190,19 @@ TEST(Quantize, HalvesRoundTowardPlusInfinity) {
 }
 
 #if defined(__x86_64__) || defined(__i386__)
-// The SSE2 quantizers take one high multiply per lane when every coefficient
+// The SIMD quantizers take one high multiply per lane when every coefficient
 // lies within -8192..8191 and the full products otherwise; both paths, and
 // the edges between them, give the portable kernels' values for any table.
-TEST(Quantize, Sse2TwinsEqualPortableOnBothPaths) {
+TEST(Quantize, SimdTwinsEqualPortableOnBothPaths) {
     const struct {
         const char *name;
         void (*portable)(int16_t *, const int16_t *);
         void (*simd)(int16_t *, const int16_t *);
     } pairs[] = {{"fast", qrl::quantize_fast, qrl::quantize_fast_sse2},
-                 {"accurate", qrl::quantize_accurate, qrl::quantize_accurate_sse2}};
+                 {"accurate", qrl::quantize_accurate, qrl::quantize_accurate_sse2},
+                 // Set D: the AVX2 twin where the processor has AVX2.
+                 {"set D accurate", qrl::quantize_accurate,
+                  qrl::kernel_set_table(qrl::KernelSet::D).quantize_accurate}};
     std::mt19937 rng(31);
     std::uniform_int_distribution<int> any(-32768, 32767);
     std::uniform_int_distribution<int> quantizer(1, 255);
