@@ -40,6 +40,62 @@ void fused_copy_convert(JPEG_PROPERTIES *props, int32_t column, int32_t row, int
     }
 }
 
+// The plane writers followed by scaled_convert_in_place in one pass, for
+// three-component YCbCr frames of 2x2 or 2x1 luma over 1x1 chroma written
+// as three-byte RGB or BGR, without smoothing, with the MCU's blocks in
+// frame order. Luma block (i, j) holds n x n samples; chroma holds 2n x 2n
+// samples taken one for one in a uniform (2x2) frame, n x n samples
+// replicated over pairs of columns in a 2x1 frame: the bytes the plane
+// writers place, converted by the in-place formula.
+bool fused_planes_convert_applies(const JPEG_PROPERTIES *props, int32_t n, int32_t uniform) {
+    if (props->frame_component_count != 3 || props->frame_components == nullptr || props->image_channels != 3 ||
+        props->jpeg_color != COLOR_YCBCR || (props->image_color != COLOR_RGB && props->image_color != COLOR_BGR) ||
+        props->smooth_upsampling == 1 || n >= 8)
+        return false;
+    const COMPONENT_INFO *c = props->frame_components;
+    const bool h2v2 = c[0].h_sampling == 2 && c[0].v_sampling == 2 && uniform != 0;
+    const bool h2v1 = c[0].h_sampling == 2 && c[0].v_sampling == 1 && uniform == 0;
+    if (!(h2v2 || h2v1)) return false;
+    for (int32_t m = 1; m < 3; ++m)
+        if (c[m].h_sampling != 1 || c[m].v_sampling != 1) return false;
+    if (props->max_h_sampling != 2 || props->max_v_sampling != c[0].v_sampling) return false;
+    // The plane writers take the scan's components when no scan went through
+    // the coefficient buffer: those must be the frame's, in frame order.
+    const SCAN_INFO *scan = props->current_scan;
+    if (props->scans_done == 0 && scan != nullptr && scan->scan_components != nullptr) {
+        if (scan->scan_component_count != 3) return false;
+        for (int32_t i = 0; i < 3; ++i)
+            if (scan->scan_components[i].component_index != i) return false;
+    }
+    return true;
+}
+
+void fused_planes_convert(JPEG_PROPERTIES *props, int32_t column, int32_t row, int32_t n) {
+    const int32_t v0 = props->frame_components[0].v_sampling;
+    uint8_t *address = nullptr;
+    BLOCK_RECT v;
+    if (place_mcu_block(props, 2 * n, v0 * n, column, row, 3, &address, &v) != JPEG_OK) return;
+    props->input.pixel_cursor = address;
+    const int32_t red = props->image_color == COLOR_BGR ? 2 : 0;
+    const int32_t blue = 2 - red;
+    const int32_t luma_blocks = 2 * v0;
+    const int16_t *mcu = props->mcu_buffer;
+    const int16_t *cb_block = mcu + 64 * luma_blocks, *cr_block = cb_block + 64;
+    for (int32_t y = v.top; y < v.bottom; ++y) {
+        uint8_t *o = address + static_cast<intptr_t>(y) * props->line_bytes + v.left * 3;
+        const int16_t *luma_row = mcu + 64 * (2 * (y / n)) + 8 * (y % n);
+        for (int32_t x = v.left; x < v.right; ++x, o += 3) {
+            const int32_t luma = static_cast<uint8_t>(luma_row[64 * (x / n) + x % n]);
+            const int32_t at = v0 == 2 ? 8 * y + x : 8 * y + x / 2;
+            const int32_t cb = static_cast<uint8_t>(cb_block[at]);
+            const int32_t cr = static_cast<uint8_t>(cr_block[at]);
+            o[red] = clamp_sample(luma + ((kCrToR * cr - kRBias) >> kColorShift));
+            o[1] = clamp_sample(luma + green_term_in_place(cb, cr));
+            o[blue] = clamp_sample(luma + ((kCbToB * cb - kBBias) >> kColorShift));
+        }
+    }
+}
+
 } // namespace
 
 int32_t scaled_copy_planes(JPEG_PROPERTIES *props, int32_t column, int32_t row, int32_t n) {
@@ -88,6 +144,10 @@ void write_scaled_mcu(JPEG_PROPERTIES *props, INPUT_SOURCE *src, SCAN_INFO *scan
     }
     if (!up && !cc && props->image_color != COLOR_YCBCR) {
         (void)scaled_copy_planes(props, column, row, n);
+        return;
+    }
+    if (up && cc && fused_planes_convert_applies(props, n, uniform)) {
+        fused_planes_convert(props, column, row, n);
         return;
     }
     const int32_t rc = frame ? scaled_frame_planes(props, column, row, n, uniform)
