@@ -2,6 +2,7 @@
 // its interrupt point, and the per-MCU hand-off to the transforms and the
 // output stage.
 #include "decode/block_decode.h"
+#include "decode/block_decode_fast.h"
 #include "decode/input_source.h"
 #include "decode/scan_common.h"
 #include "decode/scan_loops.h"
@@ -124,6 +125,37 @@ void reconstruct_mcu(JPEG_PROPERTIES *props, INPUT_SOURCE *src, SCAN_INFO *scan,
     }
 }
 
+namespace {
+
+// decode_unit with the whole-MCU decoder: the same blocks, predictors and
+// per-block hand-off.
+int32_t decode_unit_fast(INPUT_SOURCE *src, SCAN_INFO *scan, const SCAN_LAYOUT &layout, JPEG_PROPERTIES *props,
+                         FAST_SCAN *fast, bool planes0, int32_t column, int32_t row) {
+    int16_t *block = props->mcu_buffer;
+    const int32_t status = decode_mcu_fast(src, fast, scan->dc_predictors, block);
+    if (status < 0) return status;
+    const TableBlockFn dequantize = props->kernel_table->dequantize_active;
+    for (int32_t i = 0; i < layout.count; ++i) {
+        for (int32_t b = 0; b < layout.blocks[i]; ++b, block += 64) {
+            if (!planes0) {
+                dequantize(block, layout.quant[i]);
+                continue;
+            }
+            int16_t *plane = props->coefficient_planes->plane[layout.component_index[i]];
+            if (layout.single) {
+                copy_block_to_plane(block, plane, layout.columns * 8, column, row);
+            } else {
+                const int32_t h = layout.h[i];
+                copy_block_to_plane(block, plane, h * layout.columns * 8, column * h + b % h,
+                                    row * layout.v[i] + b / h);
+            }
+        }
+    }
+    return 0;
+}
+
+} // namespace
+
 int32_t decode_scan_sequential(INPUT_SOURCE *src, SCAN_INFO *scan, JPEG_PROPERTIES *props, int32_t scale) {
     SCAN_LAYOUT L;
     int32_t status = setup_scan_layout(props, scan, true, !planes_mode_zero(props), &L);
@@ -136,12 +168,18 @@ int32_t decode_scan_sequential(INPUT_SOURCE *src, SCAN_INFO *scan, JPEG_PROPERTI
     if (decode_block == nullptr) return JPEG_NOT_SUPPORTED;
     const bool planes0 = planes_mode_zero(props);
     int16_t *const mcu = props->mcu_buffer;
+    // A call that runs to the end of the scan decodes whole MCUs with the
+    // per-scan tables; one that stops after every MCU would rebuild them for
+    // each, so it calls the kernel block by block.
+    FAST_SCAN fast;
+    const bool use_fast = props->interrupt_after_mcu == 0 && setup_fast_scan(L, decode_block, &fast);
 
     int32_t first_column = scan->next_mcu_column;
     int32_t row = scan->next_mcu_row;
     for (; row < L.rows; ++row) {
         for (int32_t column = first_column; column < L.columns; ++column) {
-            status = decode_unit(src, scan, L, props, decode_block, true, column, row);
+            status = use_fast ? decode_unit_fast(src, scan, L, props, &fast, planes0, column, row)
+                              : decode_unit(src, scan, L, props, decode_block, true, column, row);
             if (status != 0) return status;
             status = process_restart(src, scan, L.columns, L.rows, column, row);
             if (status != 0) return status;

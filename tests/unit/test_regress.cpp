@@ -540,6 +540,17 @@ const Case kCases[] = {
     {"bomb_500_scans_at_the_limit", 15, [] { return scan_bomb(false, 500); }, JPEG_IO_DECODE_MEM, JPEG_OK, false},
     {"bomb_501_scans_past_the_limit", 15, [] { return scan_bomb(false, 501); }, JPEG_IO_DECODE_MEM,
      JPEG_MEMORY_ERROR, false},
+    // F13: four data bytes for a 16384 x 16384 frame; zero bits past the end
+    // decode as -1 coefficients with these tables. The scan repeats that block
+    // instead of decoding four million of them bit by bit.
+    {"bomb_truncated_scan_huge_frame", 15,
+     [] {
+         return cat({soi(), dqt(0), sof(0xC0, 16384, 16384, {{1, 0x11, 0}}),
+                     dht(0, 0, {0, 1, 5, 1, 1, 1, 1, 1, 1}, {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11}),
+                     dht(1, 0, {0, 2, 1, 3}, {0x01, 0x02, 0x03, 0x00, 0x04, 0x11}), sos({{1, 0x00}}),
+                     hex("12 34 56 78")});
+     },
+     JPEG_IO_DECODE_MEM, JPEG_MEMORY_ERROR, false},
     // 11: restart markers missing or replaced (16 x 8 gray: two MCUs, DRI 1).
     {"dri_1_without_rst", 11,
      [] {

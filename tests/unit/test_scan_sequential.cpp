@@ -2,11 +2,14 @@
 // codec_read and compared with libjpeg-turbo's own decode; restart intervals,
 // interrupted decoding, coefficient planes and damaged entropy data.
 #include <algorithm>
+#include <cstdlib>
+#include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "decode_test_util.h"
+#include "stream_builder.h"
 #include "support/oracle.h"
 
 namespace qrl_test {
@@ -292,4 +295,99 @@ TEST(DamagedScan, RestartMarkersRenumberedOrMissingAreAbsorbed) {
 }
 
 } // namespace
+
+// ---- One call per scan against the kernels block by block ---------------------
+
+// Sets QUORREL_USECPU for the records made while it lives.
+class CpuClass {
+public:
+    explicit CpuClass(int cls) {
+        if (const char *old = std::getenv("QUORREL_USECPU")) old_ = old, had_ = true;
+        setenv("QUORREL_USECPU", std::to_string(cls).c_str(), 1);
+    }
+    ~CpuClass() {
+        if (had_) {
+            setenv("QUORREL_USECPU", old_.c_str(), 1);
+        } else {
+            unsetenv("QUORREL_USECPU");
+        }
+    }
+
+private:
+    std::string old_;
+    bool had_ = false;
+};
+
+using namespace qrl_stream;
+
+// A gray frame of w x h whose scan holds only `data`; with these tables
+// zero bits decode as a DC difference of 0 and AC coefficients of -1.
+std::vector<uint8_t> short_scan_stream(uint16_t w, uint16_t h, const std::vector<uint8_t> &data, bool restart) {
+    std::vector<uint8_t> s = marker(0xD8);
+    append(s, segment(0xDB, dqt_payload(0)));
+    const uint8_t dc_counts[16] = {0, 1, 5, 1, 1, 1, 1, 1, 1, 0, 0, 0, 0, 0, 0, 0};
+    append(s, segment(0xC4, dht_payload(0, 0, dc_counts)));
+    std::vector<uint8_t> ac = {0x10, 0, 2, 1, 3, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x01, 0x02, 0x03, 0x00, 0x04, 0x11};
+    append(s, segment(0xC4, ac));
+    if (restart) append(s, segment(0xDD, {0x00, 0x05}));
+    append(s, segment(0xC0, sof_payload(w, h, {{1, 0x11, 0}})));
+    append(s, segment(0xDA, sos_payload({{1, 0x00}})));
+    append(s, data);
+    return s;
+}
+
+// Streams cut short in the ways the block kernels tell apart: data ending
+// without a marker, a marker inside the data, a 0xFF as the last byte, with
+// and without restart intervals, small and large frames.
+std::vector<std::pair<std::string, std::vector<uint8_t>>> cut_short_streams() {
+    std::vector<std::pair<std::string, std::vector<uint8_t>>> out;
+    for (int restart : {0, 2}) {
+        const std::vector<uint8_t> jpeg = make_jpeg({"", TJPF_RGB, TJSAMP_420, 64, 48, restart, false});
+        const size_t start = scan_data_start(jpeg);
+        const size_t length = jpeg.size() - 2 - start;
+        for (int part : {1, 3, 5, 7}) {
+            const std::vector<uint8_t> cut(jpeg.begin(), jpeg.begin() + start + length * part / 8);
+            const std::string name = "r" + std::to_string(restart) + "_" + std::to_string(part) + "of8";
+            out.push_back({name + "_end", cut});
+            std::vector<uint8_t> with_eoi = cut;
+            append(with_eoi, marker(0xD9));
+            out.push_back({name + "_eoi", with_eoi});
+            std::vector<uint8_t> with_ff = cut;
+            with_ff.push_back(0xFF);
+            out.push_back({name + "_ff", with_ff});
+        }
+    }
+    const std::vector<uint8_t> data = {0x12, 0x34, 0x56, 0x78};
+    out.push_back({"gray512_end", short_scan_stream(512, 512, data, false)});
+    std::vector<uint8_t> eoi = data;
+    append(eoi, marker(0xD9));
+    out.push_back({"gray512_eoi", short_scan_stream(512, 512, eoi, false)});
+    out.push_back({"gray512_restart_end", short_scan_stream(512, 512, data, true)});
+    return out;
+}
+
+// A call that runs through the scan decodes whole MCUs with its own reader;
+// a call that stops after every MCU uses the kernel. Both must give the same
+// pixels and result in every kernel set, also where the data are cut short.
+TEST(DamagedScan, OneCallMatchesTheKernelsOnCutShortData) {
+    for (const auto &[name, stream] : cut_short_streams()) {
+        for (int cls : {0, 3, 4, 6}) {
+            CpuClass use(cls);
+            for (bool file : {false, true}) {
+                DecodeRequest q;
+                const bool gray = name.rfind("gray", 0) == 0;
+                q.image_color = gray ? COLOR_GRAY : COLOR_RGB;
+                q.channels = gray ? 1 : 3;
+                q.file = file;
+                const DecodeResult whole = decode(stream, q);
+                q.interrupt_every_mcu = true;
+                const DecodeResult pieces = decode(stream, q);
+                const std::string where = name + " class " + std::to_string(cls) + (file ? " file" : " memory");
+                EXPECT_EQ(whole.result, pieces.result) << where;
+                EXPECT_EQ(whole.pixels, pieces.pixels) << where;
+            }
+        }
+    }
+}
+
 } // namespace qrl_test
