@@ -156,14 +156,21 @@ constexpr KERNEL_TABLE make_set_d() {
     return t;
 }
 // Set D on a processor with AVX2: the accurate dequantizer and inverse
-// transform and the accurate quantizer on 256-bit registers, and the 3-byte color
-// converters with byte shuffles (identical results).
+// transform, the accurate quantizer and the encoder's 3-byte input converters
+// on 256-bit registers, and the 3-byte color converters with byte shuffles
+// (identical results).
 constexpr KERNEL_TABLE make_set_d_avx2() {
     KERNEL_TABLE t = make_set_d();
 #ifdef QRL_X86_SIMD
     t.idct_accurate_8x8 = idct_accurate_8x8_avx2;
     t.dequantize_accurate = dequantize_accurate_avx2;
     t.quantize_accurate = quantize_accurate_avx2;
+    t.rgb_to_ycc_h1v1 = rgb_to_ycc_h1v1_avx2;
+    t.rgb_to_ycc_h2v1 = rgb_to_ycc_h2v1_avx2;
+    t.rgb_to_ycc_h2v2 = rgb_to_ycc_h2v2_avx2;
+    t.bgr_to_ycc_h1v1 = bgr_to_ycc_h1v1_avx2;
+    t.bgr_to_ycc_h2v1 = bgr_to_ycc_h2v1_avx2;
+    t.bgr_to_ycc_h2v2 = bgr_to_ycc_h2v2_avx2;
     t.ycc_to_rgb_h1v1 = ycc_to_rgb_h1v1_avx2;
     t.ycc_to_rgb_h2v1 = ycc_to_rgb_h2v1_avx2;
     t.ycc_to_rgb_h2v2 = ycc_to_rgb_h2v2_avx2;

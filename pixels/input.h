@@ -56,6 +56,14 @@ void cmyk_to_ycck_h2v1_sse2(const uint8_t *p, int32_t lb, int16_t *c0, int16_t *
                             int16_t *c3);
 void cmyk_to_ycck_h2v2_sse2(const uint8_t *p, int32_t lb, int16_t *c0, int16_t *c1, int16_t *c2,
                             int16_t *c3);
+// AVX2 twins of the 3-byte converters (set D where the processor has AVX2):
+// the same samples, two rows at a time.
+void rgb_to_ycc_h1v1_avx2(const uint8_t *p, int32_t lb, int16_t *c0, int16_t *c1, int16_t *c2);
+void rgb_to_ycc_h2v1_avx2(const uint8_t *p, int32_t lb, int16_t *c0, int16_t *c1, int16_t *c2);
+void rgb_to_ycc_h2v2_avx2(const uint8_t *p, int32_t lb, int16_t *c0, int16_t *c1, int16_t *c2);
+void bgr_to_ycc_h1v1_avx2(const uint8_t *p, int32_t lb, int16_t *c0, int16_t *c1, int16_t *c2);
+void bgr_to_ycc_h2v1_avx2(const uint8_t *p, int32_t lb, int16_t *c0, int16_t *c1, int16_t *c2);
+void bgr_to_ycc_h2v2_avx2(const uint8_t *p, int32_t lb, int16_t *c0, int16_t *c1, int16_t *c2);
 
 // ---- Per-pixel color formulas (Y already level-shifted). ----------------------
 inline int32_t luma_of(int32_t r, int32_t g, int32_t b) {

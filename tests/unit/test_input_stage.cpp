@@ -50,6 +50,7 @@ using Get3 = void (*)(const uint8_t *, int32_t, int16_t *, int16_t *, int16_t *)
 using Get4 = void (*)(const uint8_t *, int32_t, int16_t *, int16_t *, int16_t *, int16_t *);
 
 TEST(InputKernels, Sse2TwinsGiveThePortableSamples) {
+    const KERNEL_TABLE &set_d = qrl::kernel_set_table(qrl::KernelSet::D);
     struct Three {
         const char *name;
         Get3 portable, simd;
@@ -63,6 +64,13 @@ TEST(InputKernels, Sse2TwinsGiveThePortableSamples) {
         {"bgr h2v1", qrl::bgr_to_ycc_h2v1, qrl::bgr_to_ycc_h2v1_sse2, 2},
         {"bgr h2v2", qrl::bgr_to_ycc_h2v2, qrl::bgr_to_ycc_h2v2_sse2, 4},
         {"packed422", qrl::packed422_to_ycc, qrl::packed422_to_ycc_sse2, 2},
+        // Set D: the AVX2 twins where the processor has AVX2.
+        {"set D rgb h1v1", qrl::rgb_to_ycc_h1v1, set_d.rgb_to_ycc_h1v1, 1},
+        {"set D rgb h2v1", qrl::rgb_to_ycc_h2v1, set_d.rgb_to_ycc_h2v1, 2},
+        {"set D rgb h2v2", qrl::rgb_to_ycc_h2v2, set_d.rgb_to_ycc_h2v2, 4},
+        {"set D bgr h1v1", qrl::bgr_to_ycc_h1v1, set_d.bgr_to_ycc_h1v1, 1},
+        {"set D bgr h2v1", qrl::bgr_to_ycc_h2v1, set_d.bgr_to_ycc_h2v1, 2},
+        {"set D bgr h2v2", qrl::bgr_to_ycc_h2v2, set_d.bgr_to_ycc_h2v2, 4},
     };
     const int32_t line = 16 * 4 + 7;
     // Seeds above 20 give only bytes 0 and 255: saturated colours reach the

@@ -50,9 +50,7 @@ std::vector<SharedSlot> shared_slots() {
     const std::vector<KernelSet> all = {A, B, C, D};
     std::vector<SharedSlot> s;
     for (const char *one : {"fdct_fast", "idct_fast_8x8", "out_stream_open", "out_stream_write",
-                            "get_gray_8x8", "rgb_to_ycc_h1v1", "rgb_to_ycc_h2v1",
-                            "rgb_to_ycc_h2v2", "bgr_to_ycc_h1v1", "bgr_to_ycc_h2v1",
-                            "bgr_to_ycc_h2v2", "cmyk_to_ycck_h1v1", "cmyk_to_ycck_h2v1",
+                            "get_gray_8x8", "cmyk_to_ycck_h1v1", "cmyk_to_ycck_h2v1",
                             "cmyk_to_ycck_h2v2", "put_gray_8x8", "ycc_to_rgba_h1v1", "ycc_to_rgba_h2v1", "ycc_to_rgba_h2v2",
                             "ycc_to_packed422", "ycck_to_cmyk_h1v1", "ycck_to_cmyk_h2v1",
                             "ycck_to_cmyk_h2v2", "decode_huffman_dc_only", "quantize_fast"}) {
@@ -65,8 +63,10 @@ std::vector<SharedSlot> shared_slots() {
     // The 3-byte color converters: one SSE2 kernel, except in set D on a
     // processor with AVX2, which has its own (byte shuffles).
     const std::vector<KernelSet> rgb = cpu_has_avx2() ? std::vector<KernelSet>{A, B, C} : all;
+    // Likewise the encoder's 3-byte input converters.
     for (const char *one : {"ycc_to_rgb_h1v1", "ycc_to_rgb_h2v1", "ycc_to_rgb_h2v2", "ycc_to_bgr_h1v1",
-                            "ycc_to_bgr_h2v1", "ycc_to_bgr_h2v2"}) {
+                            "ycc_to_bgr_h2v1", "ycc_to_bgr_h2v2", "rgb_to_ycc_h1v1", "rgb_to_ycc_h2v1",
+                            "rgb_to_ycc_h2v2", "bgr_to_ycc_h1v1", "bgr_to_ycc_h2v1", "bgr_to_ycc_h2v2"}) {
         s.push_back({one, {rgb}});
     }
     s.push_back({"encode_huffman_block", {{A, B, D}}});
