@@ -9,8 +9,9 @@
 # commit, processor, load). OUT defaults to bench/results.
 #
 # Inputs: the shared corpus when present (QUORREL_CORPUS, default
-# ../shared/corpus beside the repository): decode and encode take its
-# baseline/ and progressive/ files and the samples; region and scaled take
+# ../shared/corpus beside the repository): decode and encode take the first
+# five files (QUORREL_BENCH_FILES_PER_FOLDER) of its baseline/ and
+# progressive/ folders and the samples; region and scaled take
 # its large_photo/ folder (they pick the largest file). Without the corpus
 # every benchmark runs on samples/. QUORREL_BENCH_INPUTS (space-separated)
 # replaces the decode and encode inputs.
@@ -52,7 +53,13 @@ samples=("$repo"/samples/*.jpg)
 if [ -n "${QUORREL_BENCH_INPUTS:-}" ]; then
     read -r -a many <<<"$QUORREL_BENCH_INPUTS"
 elif [ -d "$corpus/baseline" ]; then
-    many=("$corpus/baseline" "$corpus/progressive" "${samples[@]}")
+    # A few files per folder keep the charts readable.
+    per_folder="${QUORREL_BENCH_FILES_PER_FOLDER:-5}"
+    many=()
+    for d in "$corpus/baseline" "$corpus/progressive"; do
+        while IFS= read -r f; do many+=("$f"); done < <(find "$d" -maxdepth 1 -iname '*.jp*g' | sort | head -n "$per_folder")
+    done
+    many+=("${samples[@]}")
 else
     many=("${samples[@]}")
 fi
