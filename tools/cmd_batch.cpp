@@ -288,7 +288,7 @@ int cmd_batch(int argc, char **argv) {
     if (terminal) std::fputc('\n', stderr);
 
     for (const Job &job : jobs)
-        if (!job.error.empty()) std::fprintf(stderr, "quorrel batch: %s: %s\n", job.input.c_str(), job.error.c_str());
+        if (!job.error.empty()) std::fprintf(stderr, "quorrel batch: %s: %s\n", job.input.string().c_str(), job.error.c_str());
     if (!o.quiet)
         std::printf("batch %s: %zu files, %zu written, %zu failed, %u workers on %u cores, %.2f s\n",
                     o.encode ? "encode" : "decode", jobs.size(), jobs.size() - failed.load(), failed.load(), workers,

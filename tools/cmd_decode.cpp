@@ -1,6 +1,16 @@
 // quorrel decode: decode a JPEG file into a PNG, PPM, PGM, PAM or BMP file,
 // either with the library directly or through the qmvjpeg plug-in module.
+#ifdef _WIN32
+// On Windows the plug-in is a DLL: the few loader calls below map onto the
+// system loader.
+#define NOMINMAX
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#define QRL_PLUGIN_FILE "qmvjpeg.dll"
+#else
 #include <dlfcn.h>
+#define QRL_PLUGIN_FILE "qmvjpeg.so"
+#endif
 #include <unistd.h>
 
 #include <algorithm>
@@ -19,6 +29,16 @@
 #include "plugin/qmv_host.h"
 
 namespace {
+
+#ifdef _WIN32
+constexpr int RTLD_NOW = 0, RTLD_LOCAL = 0;
+void *dlopen(const char *path, int) { return reinterpret_cast<void *>(LoadLibraryA(path)); }
+void *dlsym(void *module, const char *name) {
+    return reinterpret_cast<void *>(GetProcAddress(static_cast<HMODULE>(module), name));
+}
+int dlclose(void *module) { return FreeLibrary(static_cast<HMODULE>(module)) != 0 ? 0 : 1; }
+const char *dlerror() { return "LoadLibraryA failed"; }
+#endif
 
 using qrl_tools::ImageFormat;
 
@@ -174,22 +194,28 @@ uintptr_t host_unused(uint32_t) { return 0; }
 std::string default_plugin_path() {
     if (const char *env = std::getenv("QMV_PLUGIN"); env != nullptr && *env != '\0') return env;
     char exe[4096];
+#ifdef _WIN32
+    const DWORD length = GetModuleFileNameA(nullptr, exe, sizeof(exe) - 1);
+    const ssize_t n = length < sizeof(exe) - 1 ? static_cast<ssize_t>(length) : 0;
+#else
     const ssize_t n = readlink("/proc/self/exe", exe, sizeof(exe) - 1);
+#endif
     std::string dir = ".";
     if (n > 0) {
         exe[n] = '\0';
         dir = exe;
-        dir = dir.substr(0, dir.find_last_of('/'));
+        dir = dir.substr(0, dir.find_last_of("/\\"));
     }
     // Build tree, installed tree (bin/ and lib/quorrel/), or beside the program.
 #ifndef QRL_INSTALLED_PLUGIN_DIR
 #define QRL_INSTALLED_PLUGIN_DIR "../lib/quorrel"
 #endif
-    for (const char *rel : {"/../plugin/qmvjpeg.so", "/" QRL_INSTALLED_PLUGIN_DIR "/qmvjpeg.so", "/qmvjpeg.so"}) {
+    for (const char *rel : {"/../plugin/" QRL_PLUGIN_FILE, "/" QRL_INSTALLED_PLUGIN_DIR "/" QRL_PLUGIN_FILE,
+                            "/" QRL_PLUGIN_FILE}) {
         const std::string p = dir + rel;
         if (access(p.c_str(), R_OK) == 0) return p;
     }
-    return dir + "/../plugin/qmvjpeg.so";
+    return dir + "/../plugin/" QRL_PLUGIN_FILE;
 }
 
 int decode_via_plugin(const Options &o, std::vector<uint8_t> &jpeg, qrl_tools::Image &out) {

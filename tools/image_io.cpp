@@ -5,7 +5,14 @@
 #include <cstdio>
 #include <cstring>
 
+// QRL_HAVE_PNG=0 (set by the build where no libpng exists, as for the
+// Windows toolchains) leaves PNG out: reading or writing one is an error.
+#ifndef QRL_HAVE_PNG
+#define QRL_HAVE_PNG 1
+#endif
+#if QRL_HAVE_PNG
 #include <png.h>
+#endif
 
 namespace qrl_tools {
 
@@ -44,6 +51,7 @@ bool write_rows(std::FILE *f, const uint8_t *pixels, size_t stride, int width, i
     return true;
 }
 
+#if QRL_HAVE_PNG
 std::string write_png(const std::string &path, const uint8_t *pixels, size_t stride, int width, int height,
                       int channels) {
     File file(path, "wb");
@@ -61,6 +69,11 @@ std::string write_png(const std::string &path, const uint8_t *pixels, size_t str
     if (!file.close() && error.empty()) error = "write error";
     return error;
 }
+#else
+std::string write_png(const std::string &, const uint8_t *, size_t, int, int, int) {
+    return "PNG is not supported by this build (no libpng)";
+}
+#endif
 
 std::string write_pnm(const std::string &path, ImageFormat format, const uint8_t *pixels, size_t stride, int width,
                       int height, int channels, const char *tuple_type) {
@@ -124,6 +137,7 @@ std::string write_bmp(const std::string &path, const uint8_t *pixels, size_t str
 
 // ---- Readers -----------------------------------------------------------------
 
+#if QRL_HAVE_PNG
 std::string read_png(const std::string &path, Image &out) {
     png_image image;
     std::memset(&image, 0, sizeof(image));
@@ -143,6 +157,9 @@ std::string read_png(const std::string &path, Image &out) {
     }
     return {};
 }
+#else
+std::string read_png(const std::string &, Image &) { return "PNG is not supported by this build (no libpng)"; }
+#endif
 
 // Reads one header number of a PNM file, skipping blanks and # comments.
 bool read_pnm_number(std::FILE *f, long &value) {
@@ -334,7 +351,8 @@ std::string read_image(const std::string &path, Image &image) {
     if (file.f == nullptr) return "cannot open the file";
     uint8_t magic[8] = {};
     const size_t got = std::fread(magic, 1, sizeof(magic), file.f);
-    if (got == 8 && png_sig_cmp(magic, 0, 8) == 0) {
+    static constexpr uint8_t kPngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    if (got == 8 && std::memcmp(magic, kPngSignature, 8) == 0) {
         file.close();
         return read_png(path, image);
     }
