@@ -97,7 +97,8 @@ void idct_fast_2x2(int16_t *block) {
 void idct_fast_1x1(int16_t *block) { block[0] = fast_descale(block[0]); }
 
 void idct_accurate_4x4(int16_t *block) {
-    wrap32 w[4][8];
+    // Plain int32 storage: an array of wrap32 would be zero-filled first.
+    int32_t w[4][8];
     // Pass 1 over all eight columns side by side, without the zero-column
     // shortcut: when x1, x2, x3, x5, x6, x7 are zero the step gives
     // (16384 x0 + 2048) >> 12 = 4 x0 exactly, the shortcut's value. Each
@@ -117,20 +118,21 @@ void idct_accurate_4x4(int16_t *block) {
         u2[u] = (x1 * kIdct4_u2_1 + x3 * kIdct4_u2_3 - x5 * kIdct4_u2_5 - x7 * kIdct4_u2_7).v;
     }
     for (int32_t u = 0; u < 8; ++u) {
-        w[0][u] = (wrap32(t10[u]) + wrap32(u2[u]) + 2048) >> 12;
-        w[3][u] = (wrap32(t10[u]) - wrap32(u2[u]) + 2048) >> 12;
-        w[1][u] = (wrap32(t12[u]) + wrap32(u0[u]) + 2048) >> 12;
-        w[2][u] = (wrap32(t12[u]) - wrap32(u0[u]) + 2048) >> 12;
+        w[0][u] = ((wrap32(t10[u]) + wrap32(u2[u]) + 2048) >> 12).v;
+        w[3][u] = ((wrap32(t10[u]) - wrap32(u2[u]) + 2048) >> 12).v;
+        w[1][u] = ((wrap32(t12[u]) + wrap32(u0[u]) + 2048) >> 12).v;
+        w[2][u] = ((wrap32(t12[u]) - wrap32(u0[u]) + 2048) >> 12).v;
     }
     for (int32_t r = 0; r < 4; ++r) {
-        const wrap32 *x = w[r];
-        if ((x[1].v | x[2].v | x[3].v | x[5].v | x[6].v | x[7].v) == 0) {
-            const int16_t sample = clamp_sample(((x[0] + 16) >> 5) + 128);
+        const int32_t *row = w[r];
+        if ((row[1] | row[2] | row[3] | row[5] | row[6] | row[7]) == 0) {
+            const int16_t sample = clamp_sample(((wrap32(row[0]) + 16) >> 5) + 128);
             for (int32_t j = 0; j < 4; ++j) {
                 block[8 * r + j] = sample;
             }
             continue;
         }
+        const wrap32 x[8] = {row[0], row[1], row[2], row[3], row[4], row[5], row[6], row[7]};
         const Out4 y = accurate4_step(x);
         for (int32_t j = 0; j < 4; ++j) {
             block[8 * r + j] = clamp_sample(((y.y[j] + 262144) >> 19) + 128);
@@ -139,29 +141,27 @@ void idct_accurate_4x4(int16_t *block) {
 }
 
 void idct_accurate_2x2(int16_t *block) {
-    wrap32 w[2][8];
+    // Plain int32 storage: an array of wrap32 would be zero-filled first.
+    int32_t w[2][8];
+    // No zero-column shortcut in the first pass: with x1, x3, x5, x7 zero
+    // the step gives (32768 x0 + 4096) >> 13 = 4 x0 exactly, its value.
     for (int32_t u : kColumns2) {
         const wrap32 x0 = block[u];
         const wrap32 x1 = block[8 + u], x3 = block[24 + u], x5 = block[40 + u], x7 = block[56 + u];
-        if ((x1.v | x3.v | x5.v | x7.v) == 0) {
-            w[0][u] = x0 * 4;
-            w[1][u] = x0 * 4;
-            continue;
-        }
         const wrap32 t10 = x0 * kIdct2_one;
         const wrap32 o = accurate2_odd(x1, x3, x5, x7);
-        w[0][u] = (t10 + o + 4096) >> 13;
-        w[1][u] = (t10 - o + 4096) >> 13;
+        w[0][u] = ((t10 + o + 4096) >> 13).v;
+        w[1][u] = ((t10 - o + 4096) >> 13).v;
     }
     for (int32_t r = 0; r < 2; ++r) {
-        const wrap32 *x = w[r];
-        if ((x[1].v | x[3].v | x[5].v | x[7].v) == 0) {
-            const int16_t sample = clamp_sample(((x[0] + 16) >> 5) + 128);
+        const int32_t *x = w[r];
+        if ((x[1] | x[3] | x[5] | x[7]) == 0) {
+            const int16_t sample = clamp_sample(((wrap32(x[0]) + 16) >> 5) + 128);
             block[8 * r] = sample;
             block[8 * r + 1] = sample;
             continue;
         }
-        const wrap32 t10 = x[0] * kIdct2_one;
+        const wrap32 t10 = wrap32(x[0]) * kIdct2_one;
         const wrap32 o = accurate2_odd(x[1], x[3], x[5], x[7]);
         block[8 * r] = clamp_sample(((t10 + o + 524288) >> 20) + 128);
         block[8 * r + 1] = clamp_sample(((t10 - o + 524288) >> 20) + 128);
