@@ -1121,7 +1121,7 @@ TEST(Regress, LongCommentIntoAnEmptyBuffer) {
 // without setting the size again, is measured against the buffer's real
 // capacity. Each buffer is an exact heap block (a write past it is caught)
 // followed, in a copy, by a check that only the allowed bytes changed.
-Bytes with_comments(std::initializer_list<size_t> lengths) {
+Bytes with_comments(const std::vector<size_t> &lengths) {
     Bytes out = soi();
     char letter = 'a';
     for (size_t n : lengths) {
@@ -1155,7 +1155,7 @@ CommentRead read_comment_header(JPEG_CODEC_RECORD *record, const Bytes &stream, 
 
 TEST(Regress, CommentCapacityIsKeptApartFromTheLength) {
     struct Step {
-        std::initializer_list<size_t> comments;
+        std::vector<size_t> comments;
         int32_t set_size; // jpeg_comment_size set before the read; -1: left as the last read wrote it
         bool new_buffer;  // a fresh buffer of `capacity` bytes at another address
         size_t capacity;
