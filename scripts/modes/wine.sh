@@ -2,9 +2,10 @@
 # cross-compiled with MinGW-w64 (i686) and run under Wine.
 #
 #   1. installs the toolchain, Debian's GoogleTest sources and Wine (i386)
-#   2. builds tests/windows (library, qmvjpeg.dll, the plug-in host, the
-#      platform checks and the unit tests that need no libjpeg-turbo) in
-#      build-wine/, and the Linux plug-in in build-wine-linux/
+#   2. builds tests/windows (library, qmvjpeg.dll, quorrel.exe without PNG,
+#      the plug-in host, the platform checks and the unit tests that need no
+#      libjpeg-turbo) in build-wine/, and the Linux plug-in and program in
+#      build-wine-linux/
 #   3. checks the DLL's export table (three names at ordinals 101..103) and
 #      that it needs no DLL beyond the system's
 #   4. runs the Windows programs under Wine (ctest, WINEDEBUG=-all, a fresh
@@ -12,7 +13,9 @@
 #   5. decodes the samples and the shared corpus (when present) through the
 #      plug-in on both platforms and compares the listings line by line, with
 #      USECPU set in Wine's registry to 0 and 3 (QUORREL_USECPU on Linux) and
-#      without it; the platform checks confirm the class read each time
+#      without it; the platform checks and quorrel.exe cpu confirm the class
+#      read each time; quorrel.exe decodes the samples to the same PPM files
+#      as the Linux program, directly and through the plug-in
 #
 # Sourced by scripts/setup.sh, which provides log, $repo, $build_root and
 # $jobs. Prints the time each step took.
@@ -103,6 +106,15 @@ wine_compare() {
             "$build_root/build-wine-linux/plugin/qmvjpeg.so" "$@" >"$out/linux.txt"
     fi
     grep -E 'USECPU|class' "$out/platform_check.txt"
+    # quorrel.exe cpu reports the same override and class (its console
+    # output ends lines with CR LF).
+    wine "$dir/quorrel/tools/quorrel.exe" cpu | tr -d '\r' >"$out/cpu.txt"
+    if [ "$class" != - ] && ! { grep -q "^override: *USECPU = $class\$" "$out/cpu.txt" &&
+        grep -q "^class: *$class\$" "$out/cpu.txt"; }; then
+        echo "quorrel.exe cpu does not report USECPU $class:" >&2
+        cat "$out/cpu.txt" >&2
+        return 1
+    fi
     # The host's own exit status reports interface faults; files past the
     # plug-in's 2 GiB size limit are listed as refused on both sides.
     wine "$dir/qmv_host_check.exe" "$dir/quorrel/plugin/qmvjpeg.dll" "$@" >"$out/windows.txt"
@@ -115,6 +127,22 @@ wine_compare() {
         "as on Linux), listings equal"
 }
 
+# quorrel.exe and the Linux quorrel decode the samples to the same PPM
+# files, directly and through the plug-in.
+wine_compare_cli() {
+    local out="$build_root/build-wine/listings/cli" f name via
+    mkdir -p "$out"
+    for f in "$repo"/samples/*.jpg; do
+        name="$(basename "$f" .jpg)"
+        for via in "" --via-plugin; do
+            wine "$build_root/build-wine/quorrel/tools/quorrel.exe" decode "$f" -o "$out/$name$via.windows.ppm" $via
+            "$build_root/build-wine-linux/tools/quorrel" decode "$f" -o "$out/$name$via.linux.ppm" $via
+            cmp "$out/$name$via.linux.ppm" "$out/$name$via.windows.ppm"
+        done
+    done
+    log "quorrel.exe and quorrel decode the samples to the same files"
+}
+
 mode_main() {
     local began=$SECONDS dir="$build_root/build-wine" linux_dir="$build_root/build-wine-linux"
 
@@ -124,13 +152,13 @@ mode_main() {
 
     wine_step_start "cross-building tests/windows in $dir"
     cmake -S "$repo/tests/windows" -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/toolchain-mingw-i686.cmake" \
-        -DQUORREL_WERROR=ON
+        -DQUORREL_WERROR=ON -DQUORREL_BUILD_TOOLS=ON
     cmake --build "$dir" -j "$jobs"
     wine_step_end
 
     wine_step_start "building the Linux plug-in and host in $linux_dir"
-    cmake -S "$repo" -B "$linux_dir" -DQUORREL_WERROR=ON -DBUILD_TESTING=OFF -DQUORREL_BUILD_TOOLS=OFF
-    cmake --build "$linux_dir" -j "$jobs" --target qmvjpeg
+    cmake -S "$repo" -B "$linux_dir" -DQUORREL_WERROR=ON -DBUILD_TESTING=OFF -DQUORREL_BUILD_TOOLS=ON
+    cmake --build "$linux_dir" -j "$jobs" --target qmvjpeg quorrel-cli
     cc -std=c99 -O2 -Wall -Wextra -Werror -I"$repo" "$repo/tests/windows/qmv_host_check.c" -ldl \
         -o "$linux_dir/qmv_host_check"
     wine_step_end
@@ -166,6 +194,7 @@ mode_main() {
         wine_compare "$class" "${files[@]}"
     done
     wine reg delete "$wine_registry_key" /v USECPU /f >/dev/null 2>&1 || true
+    wine_compare_cli
     popd >/dev/null
     wine_step_end
 
