@@ -110,6 +110,19 @@ std::map<int, std::vector<int>> read_quant_tables(const std::vector<uint8_t> &s)
     return tables;
 }
 
+// No pixels are read or written with coefficient planes, but the record
+// still names a pixel layout that the validation pairs with the JPEG color.
+void name_pixel_layout(JPEG_CODEC_RECORD *r, int32_t jpeg_color, int channels, int width, int height) {
+    const bool four = jpeg_color == COLOR_CMYK || jpeg_color == COLOR_YCCK;
+    r->image_color = jpeg_color == COLOR_GRAY    ? COLOR_GRAY
+                     : four                      ? COLOR_CMYK
+                     : jpeg_color == COLOR_OTHER ? COLOR_OTHER
+                                                 : COLOR_RGB;
+    r->image_channels = jpeg_color == COLOR_GRAY ? 1 : four ? 4 : channels;
+    r->image_width = width;
+    r->image_height = height;
+}
+
 int dump(const std::string &input, const std::string &output) {
     std::vector<uint8_t> jpeg;
     if (!qrl_tools::read_whole_file(input, jpeg) || jpeg.empty()) return fail(input, "cannot read the file");
@@ -158,6 +171,7 @@ int dump(const std::string &input, const std::string &output) {
         planes.data.emplace_back(static_cast<size_t>(k.plane_w) * k.plane_h, 0);
         request.plane[i] = planes.data.back().data();
     }
+    name_pixel_layout(r, r->jpeg_color, n, planes.width, planes.height);
     r->props.coefficient_planes = &request;
     rc = codec_read(r, JPEG_IO_DECODE_MEM);
     r->props.coefficient_planes = nullptr;
@@ -313,6 +327,7 @@ int encode(const std::string &input, const std::string &output, bool progressive
     r->jpeg_color = planes.color;
     r->jpeg_subsampling = sub;
     r->jpeg_quality = 50; // the tables as given
+    name_pixel_layout(r, planes.color, n, planes.width, planes.height);
     r->props.custom_quant_tables = 1;
     for (int j = 0; j < 2; ++j)
         if (!raw[j].empty()) r->props.raw_quant_tables[j] = {raw[j].data(), static_cast<uint8_t>(j)};

@@ -1,6 +1,7 @@
 // `quorrel coefficients` end to end: plane files written from JPEG files and
 // JPEG files encoded back from them.
 #include <cstring>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -63,6 +64,7 @@ TEST_F(CmdCoefficients, EncodingBackKeepsCoefficientsAndPixels) {
     struct Case {
         const char *name;
         int width, height, format, subsampling, flags;
+        bool adobe = false; // an Adobe segment (transform 0) after SOI
     };
     const Case cases[] = {
         {"s420", 53, 37, TJPF_RGB, TJSAMP_420, 0},
@@ -70,6 +72,7 @@ TEST_F(CmdCoefficients, EncodingBackKeepsCoefficientsAndPixels) {
         {"s444", 9, 30, TJPF_RGB, TJSAMP_444, 0},
         {"gray", 33, 21, TJPF_GRAY, TJSAMP_GRAY, 0},
         {"progressive", 70, 45, TJPF_RGB, TJSAMP_420, TJFLAG_PROGRESSIVE},
+        {"gray_adobe", 20, 12, TJPF_GRAY, TJSAMP_GRAY, 0, true},
     };
     for (const Case &c : cases) {
         for (const char *mode : {"", "--progressive"}) {
@@ -81,7 +84,12 @@ TEST_F(CmdCoefficients, EncodingBackKeepsCoefficientsAndPixels) {
             o.subsampling = c.subsampling;
             o.flags = c.flags;
             o.quality = 80;
-            const std::string in = write_bytes(dir() / (std::string(c.name) + ".jpg"), qrl_test::tj_encode(o));
+            std::vector<uint8_t> jpeg = qrl_test::tj_encode(o);
+            if (c.adobe) {
+                const uint8_t app14[] = {0xFF, 0xEE, 0x00, 0x0E, 'A', 'd', 'o', 'b', 'e', 0x00, 0x64, 0, 0, 0, 0, 0};
+                jpeg.insert(jpeg.begin() + 2, std::begin(app14), std::end(app14));
+            }
+            const std::string in = write_bytes(dir() / (std::string(c.name) + ".jpg"), jpeg);
             const std::string planes = (dir() / (std::string(c.name) + ".qcp")).string();
             const std::string back = (dir() / (std::string(c.name) + "-back.jpg")).string();
             const std::string again = (dir() / (std::string(c.name) + "-again.qcp")).string();
