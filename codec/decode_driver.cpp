@@ -334,8 +334,11 @@ int32_t decode_stream(JPEG_PROPERTIES *props) {
                     return convert_image_in_place(props);
                 // A region decode reports its region written, as it does
                 // when the image is complete.
-                if (output_incomplete_image(props) && region_requested(props)) return JPEG_ROI_OK;
-                return JPEG_OK;
+                const bool region_written = output_incomplete_image(props) && region_requested(props);
+                // scans_done also selects the progressive encoder: a finished
+                // decode leaves it at 0, so only the caller chooses that.
+                props->scans_done = 0;
+                return region_written ? JPEG_ROI_OK : JPEG_OK;
             }
             if (code != kMarkerSos) {
                 // Coefficient planes carry no size: a frame header met after a

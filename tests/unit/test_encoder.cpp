@@ -812,6 +812,9 @@ TEST(EncoderStreams, EncodeAfterADecodeOnTheSameRecordEqualsAFreshEncode) {
         r->image_channels = channels;
         r->image_color = channels == 1 ? COLOR_GRAY : channels == 4 ? COLOR_CMYK : COLOR_RGB;
         ASSERT_EQ(codec_read(r.get(), JPEG_IO_DECODE_MEM), JPEG_OK) << c.name;
+        // scans_done selects the progressive encoder: a finished decode,
+        // progressive or not, leaves it at 0.
+        EXPECT_EQ(r->props.scans_done, 0) << c.name;
 
         WriteSpec s;
         s.width = 24;
