@@ -161,6 +161,14 @@ int32_t read_steps(void *context) {
         props->dc_table_count = 0;
     }
 
+    // A scan left pending by a region decode (JPEG_ROI_OK) serves a further
+    // region, which goes on from the rows the record has indexed. A decode of
+    // the whole image cannot: the rows above the region are behind the
+    // reader, so the image is decoded anew from the start of the stream.
+    if (props->current_scan != nullptr && props->pending_roi[0] == kNoPendingRoi && is_image_decode_mode(mode) &&
+        props->roi[0] <= 0 && props->roi[1] <= 0 && props->roi[2] <= 0 && props->roi[3] <= 0)
+        release_pending_scan(props);
+
     const bool pending = props->current_scan != nullptr;
     if (is_file_mode(mode)) {
         if (src->file == nullptr) {

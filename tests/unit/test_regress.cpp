@@ -1409,6 +1409,47 @@ TEST(Regress, RepeatedRegionsOnOneRecord) {
     EXPECT_EQ(codec_free(&record), JPEG_OK);
 }
 
+// 19: a decode of the whole image after a region decode on the same record
+// (which left its scan pending with JPEG_ROI_OK) gives the whole image, not
+// the rest of the region's scan. (Found by fuzz_decode_roi.)
+TEST(Regress, WholeDecodeAfterARegionOnOneRecord) {
+    qrl_test::LibjpegEncodeOptions e;
+    e.width = 40;
+    e.height = 40;
+    const Bytes stream = qrl_test::libjpeg_encode(e);
+    const Outcome whole = run(stream);
+    ASSERT_EQ(whole.code, JPEG_OK);
+    const int32_t regions[][4] = {{8, 0, 0, 16}, {0, 16, 24, 32}, {1, 0, 0, 0}};
+    for (const auto &region : regions) {
+        JPEG_CODEC_RECORD record;
+        std::memset(&record, 0, sizeof record);
+        ASSERT_EQ(codec_init(&record), JPEG_OK);
+        Bytes exact(stream);
+        record.jpeg_buffer = exact.data();
+        record.jpeg_buffer_size = static_cast<int32_t>(exact.size());
+        ASSERT_EQ(codec_read(&record, JPEG_IO_READ_HEADER_MEM), JPEG_OK);
+        const int32_t right = region[2] != 0 ? region[2] : 40;
+        const int32_t bottom = region[3] != 0 ? region[3] : 40;
+        Bytes part(static_cast<size_t>(right - region[0]) * (bottom - region[1]) * 3, 0xA5);
+        record.image_pixels = part.data();
+        record.image_width = right - region[0];
+        record.image_height = bottom - region[1];
+        record.image_channels = 3;
+        record.image_color = COLOR_RGB;
+        std::memcpy(record.props.roi, region, sizeof region);
+        EXPECT_EQ(codec_read(&record, JPEG_IO_DECODE_MEM), JPEG_ROI_OK);
+        Bytes pixels(40 * 40 * 3, 0xA5);
+        record.image_pixels = pixels.data();
+        record.image_width = 40;
+        record.image_height = 40;
+        std::memset(record.props.roi, 0, sizeof record.props.roi);
+        EXPECT_EQ(codec_read(&record, JPEG_IO_DECODE_MEM), JPEG_OK);
+        EXPECT_EQ(pixel_diff(pixels, whole.pixels), "equal")
+            << "after " << region[0] << "," << region[1] << "-" << region[2] << "," << region[3];
+        EXPECT_EQ(codec_free(&record), JPEG_OK);
+    }
+}
+
 TEST(Regress, RegionAtTheBottomOfA65535RowImage) {
     const Bytes stream = gray_baseline(8, 65535);
     RunOptions o;
