@@ -141,7 +141,11 @@ int32_t plugin_read_header(PLUGIN_REQUEST *request) {
     // would be refused.
     plugin_codec->jpeg_color = COLOR_YCBCR;
     plugin_codec->jpeg_channels = 3;
-    const int32_t result = codec_read(plugin_codec, JPEG_IO_READ_HEADER_MEM);
+    int32_t result = codec_read(plugin_codec, JPEG_IO_READ_HEADER_MEM);
+    // The codec's header read of a stream that ends without any frame header
+    // succeeds with a size of 0 x 0; the host gets no image then.
+    if (result == JPEG_OK && (plugin_codec->jpeg_width <= 0 || plugin_codec->jpeg_height <= 0))
+        result = JPEG_NO_IMAGE;
     if (result != JPEG_OK) {
         set_status(request, kStatusFailed);
         return result;

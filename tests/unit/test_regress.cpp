@@ -579,6 +579,9 @@ const Case kCases[] = {
      },
      JPEG_IO_DECODE_MEM, JPEG_OK, false},
     {"soi_eoi", 12, [] { return cat({soi(), eoi()}); }, JPEG_IO_DECODE_MEM, JPEG_NO_IMAGE, false},
+    // A tables-only stream (no frame) read as tables.
+    {"tables_read_without_a_frame", 12, [] { return cat({soi(), dqt(0), eoi()}); }, JPEG_IO_READ_TABLES_MEM,
+     JPEG_OK, false},
     // 16: thumbnails larger than the caller's image are not written.
     // 17: a comment into a buffer of capacity 0.
     // 18: a second frame header after the buffers were sized.
