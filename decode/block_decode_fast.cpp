@@ -61,6 +61,7 @@ inline void advance(INPUT_SOURCE *src, int32_t n) {
 constexpr int32_t kNotRepeating = 0;
 constexpr int32_t kDataEnded = 1;        // no byte left (and none after a marker)
 constexpr int32_t kZerosAfterMarker = 2; // SIMD behaviour: a marker stopped the data
+constexpr int32_t kStoppedAtMarker = 3;  // portable behaviour: no bit left before a marker
 
 // Both readers hold the accumulator with the oldest valid bit at the top
 // (bit 63) and zeros below the valid bits; INPUT_SOURCE holds the valid bits
@@ -168,8 +169,9 @@ struct PortableReader {
     }
 
     int32_t repeat_state() const {
-        return (src->file == nullptr && src->avail <= 0 && src->pending_marker == 0 && cnt <= 0) ? kDataEnded
-                                                                                                : kNotRepeating;
+        if (cnt > 0) return kNotRepeating;
+        if (src->pending_marker != 0) return kStoppedAtMarker; // every block ends at once
+        return (src->file == nullptr && src->avail <= 0) ? kDataEnded : kNotRepeating;
     }
 };
 
@@ -373,6 +375,7 @@ int32_t decode_mcu(INPUT_SOURCE *src, FAST_SCAN *fs, int32_t *dc_predictors, int
     if constexpr (requires { reader.ended; }) reader.ended = fs->ended;
     int16_t *block = mcu;
     int32_t status = 0;
+    int32_t decoded = 0;
     for (int32_t i = 0; i < fs->count && status == 0; ++i) {
         for (int32_t b = 0; b < fs->blocks[i]; ++b, block += 64) {
             int16_t pred = static_cast<int16_t>(dc_predictors[i]);
@@ -384,6 +387,7 @@ int32_t decode_mcu(INPUT_SOURCE *src, FAST_SCAN *fs, int32_t *dc_predictors, int
                     block[0] = pred;
                 }
             } else {
+                ++decoded;
                 const int16_t before = pred;
                 int32_t dc_set = 0;
                 status = decode_block(reader, fs, i, &pred, block, &dc_set);
@@ -400,6 +404,7 @@ int32_t decode_mcu(INPUT_SOURCE *src, FAST_SCAN *fs, int32_t *dc_predictors, int
     }
     reader.flush();
     if constexpr (requires { reader.ended; }) fs->ended = reader.ended;
+    fs->mcu_repeated = (status == 0 && decoded == 0) ? 1 : 0;
     return status;
 }
 
@@ -467,6 +472,7 @@ bool setup_fast_scan(const SCAN_LAYOUT &layout, DecodeBlockFn kernel, FAST_SCAN 
     if (fs->decoder == FastDecoder::kNone) return false;
     fs->count = layout.count;
     fs->ended = 0;
+    fs->mcu_repeated = 0;
     fs->table_count = 0;
     for (int32_t i = 0; i < layout.count; ++i) {
         fs->blocks[i] = layout.blocks[i];

@@ -47,7 +47,8 @@ struct FAST_SCAN {
     const HUFFMAN_DECODE_TABLE *ac[QRL_MAX_COMPONENTS];
     const FAST_HUFFMAN *fast_dc[QRL_MAX_COMPONENTS];
     const FAST_HUFFMAN *fast_ac[QRL_MAX_COMPONENTS];
-    int32_t ended; // SIMD behaviour: the data ran out during this call
+    int32_t ended;        // SIMD behaviour: the data ran out during this call
+    int32_t mcu_repeated; // every block of the last unit was a repeated one
     // Once every further bit of the scan reads as 0 (the data ended, or a
     // marker stopped it), each block of a component decodes the same way; the
     // first such block is decoded and recorded, later ones are copies of it.

@@ -61,9 +61,19 @@ constexpr int32_t kKeepGoing = 1000;
 // == columns or row == rows), then the copy into coefficient planes, or the
 // smoothing step and the output routine (mcu_writer at scale 1,
 // write_scaled_mcu otherwise).
+//
+// With `cache`, an MCU whose coefficients equal those of the MCU the cache
+// last transformed takes the transformed blocks from the cache instead of
+// running the transforms again (the scan loop passes one only while its
+// blocks repeat, after the data ended).
+struct MCU_TRANSFORM_CACHE {
+    int32_t valid;
+    int16_t coefficients[QRL_MCU_MAX_BLOCKS * 64];
+    int16_t transformed[QRL_MCU_MAX_BLOCKS * 64];
+};
 void reconstruct_mcu(JPEG_PROPERTIES *props, INPUT_SOURCE *src, SCAN_INFO *scan, int32_t column, int32_t row,
                      int32_t blocks_per_mcu, int16_t *mcu_buffer, int32_t columns, int32_t rows, int32_t scale,
-                     int32_t uniform);
+                     int32_t uniform, MCU_TRANSFORM_CACHE *cache = nullptr);
 
 // Copies one block's 64 values into a coefficient image `width` values wide
 // at block coordinates (bx, by).

@@ -1,6 +1,8 @@
 // Sequential Huffman scans: the restart step, the whole-image scan loop with
 // its interrupt point, and the per-MCU hand-off to the transforms and the
 // output stage.
+#include <cstring>
+
 #include "decode/block_decode.h"
 #include "decode/block_decode_fast.h"
 #include "decode/input_source.h"
@@ -77,19 +79,29 @@ void for_each_mcu_block(const JPEG_PROPERTIES *props, const SCAN_INFO *scan, int
 
 void reconstruct_mcu(JPEG_PROPERTIES *props, INPUT_SOURCE *src, SCAN_INFO *scan, int32_t column, int32_t row,
                      int32_t blocks_per_mcu, int16_t *mcu_buffer, int32_t columns, int32_t rows, int32_t scale,
-                     int32_t uniform) {
+                     int32_t uniform, MCU_TRANSFORM_CACHE *cache) {
     const KERNEL_TABLE *kt = props->kernel_table;
     if (column != columns && row != rows) {
-        if (scale == 1 || !uniform) {
-            const Transform t = transform_for(kt, scale, false);
-            for (int32_t b = 0; b < blocks_per_mcu; ++b) t(mcu_buffer + 64 * b);
+        const size_t bytes = static_cast<size_t>(blocks_per_mcu) * 64 * sizeof(int16_t);
+        if (cache != nullptr && cache->valid != 0 && std::memcmp(cache->coefficients, mcu_buffer, bytes) == 0) {
+            std::memcpy(mcu_buffer, cache->transformed, bytes);
         } else {
-            // A component with one block per MCU comes out one size larger,
-            // matching the subsampled luma without upsampling.
-            for_each_mcu_block(props, scan, blocks_per_mcu, mcu_buffer,
-                               [&](int16_t *block, int32_t, int32_t h, int32_t v, int32_t, int32_t, bool) {
-                                   transform_for(kt, scale, h * v == 1)(block);
-                               });
+            if (cache != nullptr) std::memcpy(cache->coefficients, mcu_buffer, bytes);
+            if (scale == 1 || !uniform) {
+                const Transform t = transform_for(kt, scale, false);
+                for (int32_t b = 0; b < blocks_per_mcu; ++b) t(mcu_buffer + 64 * b);
+            } else {
+                // A component with one block per MCU comes out one size larger,
+                // matching the subsampled luma without upsampling.
+                for_each_mcu_block(props, scan, blocks_per_mcu, mcu_buffer,
+                                   [&](int16_t *block, int32_t, int32_t h, int32_t v, int32_t, int32_t, bool) {
+                                       transform_for(kt, scale, h * v == 1)(block);
+                                   });
+            }
+            if (cache != nullptr) {
+                std::memcpy(cache->transformed, mcu_buffer, bytes);
+                cache->valid = 1;
+            }
         }
         if (props->coefficient_planes != nullptr) {
             COEFFICIENT_PLANES *planes = props->coefficient_planes;
@@ -173,6 +185,8 @@ int32_t decode_scan_sequential(INPUT_SOURCE *src, SCAN_INFO *scan, JPEG_PROPERTI
     // each, so it calls the kernel block by block.
     FAST_SCAN fast;
     const bool use_fast = props->interrupt_after_mcu == 0 && setup_fast_scan(L, decode_block, &fast);
+    MCU_TRANSFORM_CACHE transform_cache;
+    transform_cache.valid = 0;
 
     int32_t first_column = scan->next_mcu_column;
     int32_t row = scan->next_mcu_row;
@@ -184,8 +198,11 @@ int32_t decode_scan_sequential(INPUT_SOURCE *src, SCAN_INFO *scan, JPEG_PROPERTI
             status = process_restart(src, scan, L.columns, L.rows, column, row);
             if (status != 0) return status;
             if (!planes0) {
+                // Blocks that repeat after the data ended give the same MCU
+                // again and again: its transforms are run once.
+                const bool repeating = use_fast && fast.mcu_repeated != 0 && props->coefficient_planes == nullptr;
                 reconstruct_mcu(props, src, scan, column, row, L.blocks_per_mcu, mcu, L.columns, L.rows, scale,
-                                L.uniform);
+                                L.uniform, repeating ? &transform_cache : nullptr);
             }
             status = interrupt_point(props, scan, column, row, L.columns, L.rows, L.column_lag, L.row_lag);
             if (status != kKeepGoing) return status;
