@@ -20,8 +20,11 @@ using namespace qrl_stream;
 
 const std::string kCli = std::string(QRL_BINARY_DIR) + "/tools/quorrel";
 
+// One folder per test: ctest runs the tests of this program side by side,
+// and each captures the program's output in a file of its folder.
 fs::path work_dir() {
-    const fs::path dir = fs::path(QRL_BINARY_DIR) / "test_cmd_info";
+    const ::testing::TestInfo *test = ::testing::UnitTest::GetInstance()->current_test_info();
+    const fs::path dir = fs::path(QRL_BINARY_DIR) / "test_cmd_info" / (test != nullptr ? test->name() : "any");
     fs::create_directories(dir);
     return dir;
 }
