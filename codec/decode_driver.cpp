@@ -426,6 +426,21 @@ int32_t decode_stream(JPEG_PROPERTIES *props) {
         if (result == JPEG_INTERRUPT_OK || result == JPEG_ROI_OK) {
             if (props->scans_done != 0 && props->interrupt_after_mcu == 0)
                 props->components_complete_count += 1;
+            if (result == JPEG_ROI_OK && props->scans_done != 0 && props->partial_scan != 1) {
+                // Later scans of a buffered frame may still refine the
+                // region: go on with them, so that only the frame's last scan
+                // stays pending. EOI is put back for the call that resumes it.
+                src->bit_count = 0;
+                int32_t next = 0;
+                const bool read = read_marker(src, &next) == JPEG_OK;
+                if (read && next != kEndOfData && next != kMarkerEoi) {
+                    release_scan(props->current_scan);
+                    scan = nullptr;
+                    src->pending_marker = static_cast<uint8_t>(next);
+                    continue;
+                }
+                if (read && next == kMarkerEoi) src->pending_marker = static_cast<uint8_t>(next);
+            }
             props->interrupt_after_mcu = 0;
             if (props->partial_scan == 1 && result == JPEG_ROI_OK) {
                 int32_t converted = JPEG_OK;
