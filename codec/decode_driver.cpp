@@ -379,12 +379,6 @@ int32_t decode_stream(JPEG_PROPERTIES *props) {
                 release_scan(scan);
                 return layout;
             }
-            // The output routine must exist before any pixel is written.
-            const int32_t selected = select_output(props);
-            if (selected != JPEG_OK) {
-                release_scan(scan);
-                return selected;
-            }
             const bool single_pass = scan->spectral_start == 0 && scan->spectral_end == 63 &&
                                      scan->approx_high == 0 && scan->approx_low == 0 &&
                                      props->scans_done == 0;
@@ -403,6 +397,15 @@ int32_t decode_stream(JPEG_PROPERTIES *props) {
                         return allocated;
                     }
                 }
+            }
+            // The output routine must exist before any pixel is written. It is
+            // chosen once the scan is counted: a scan that goes through the
+            // coefficient buffer is output with the whole frame's writer, not
+            // the per-scan channel writer of a first non-interleaved scan.
+            const int32_t selected = select_output(props);
+            if (selected != JPEG_OK) {
+                release_scan(scan);
+                return selected;
             }
         } else {
             scan = props->current_scan; // resumed: its header was read by an earlier call

@@ -180,6 +180,38 @@ const ScriptCase kScripts[] = {
      1, 1, 4},
 };
 
+// A progressive stream cut after its first scan, a DC scan of one component:
+// the image is output at EOI from what the buffer holds, with the frame's
+// colour conversion, the same in one call as interrupted after every MCU.
+TEST(ScanScriptCut, FirstScanOfOneComponentOnly) {
+    const int w = 48, h = 40;
+    std::vector<uint8_t> jpeg = encode_with_script(
+        with_ac({{{0}, 0, 0, 0, 0}, {{1}, 0, 0, 0, 0}, {{2}, 0, 0, 0, 0}}), w, h, 2, 2);
+    ASSERT_FALSE(jpeg.empty());
+    size_t second = 0;
+    for (size_t i = 2, seen = 0; i + 1 < jpeg.size(); ++i) {
+        if (jpeg[i] == 0xFF && jpeg[i + 1] == 0xDA && ++seen == 2) {
+            second = i;
+            break;
+        }
+    }
+    ASSERT_NE(second, 0u);
+    std::vector<uint8_t> cut(jpeg.begin(), jpeg.begin() + static_cast<std::ptrdiff_t>(second));
+    cut.push_back(0xFF);
+    cut.push_back(0xD9);
+    DecodedImage ref = tj_decode(cut, TJPF_RGB, kTjAccurate);
+    ASSERT_TRUE(ref.ok()) << ref.error;
+    DecodeRequest q;
+    DecodeResult once = decode(cut, q);
+    ASSERT_EQ(once.result, JPEG_OK);
+    EXPECT_TRUE(images_close("cut_first_scan", once.pixels.data(), 0, ref.pixels.data(), 0, w, h, 3, Limits{4, 0.5}));
+    q.interrupt_every_mcu = true;
+    DecodeResult pieces = decode(cut, q);
+    ASSERT_EQ(pieces.result, JPEG_OK);
+    EXPECT_GT(pieces.interrupts, 0);
+    EXPECT_EQ(pieces.pixels, once.pixels);
+}
+
 INSTANTIATE_TEST_SUITE_P(Scan, ScanScript, ::testing::ValuesIn(kScripts),
                          [](const ::testing::TestParamInfo<ScriptCase> &p) { return std::string(p.param.name); });
 
