@@ -32,36 +32,21 @@
 
 #include <turbojpeg.h>
 
+#include "bench/bench_util.h"
 #include "codec/codec.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
-
-struct RecordDeleter {
-    void operator()(JPEG_CODEC_RECORD *r) const {
-        (void)codec_free(r);
-        std::free(r);
-    }
-};
-using RecordPtr = std::unique_ptr<JPEG_CODEC_RECORD, RecordDeleter>;
+using qrl_bench::Clock;
+using qrl_bench::RecordPtr;
+using qrl_bench::median;
+using qrl_bench::seconds_since;
 
 struct TjDeleter {
     void operator()(void *h) const { tjDestroy(h); }
 };
 using TjPtr = std::unique_ptr<void, TjDeleter>;
-
-double median(std::vector<double> v) {
-    if (v.empty()) return 0.0;
-    std::sort(v.begin(), v.end());
-    const size_t n = v.size();
-    return n % 2 == 1 ? v[n / 2] : 0.5 * (v[n / 2 - 1] + v[n / 2]);
-}
-
-double seconds_since(Clock::time_point t0) {
-    return std::chrono::duration<double>(Clock::now() - t0).count();
-}
 
 struct Case {
     const char *name;

@@ -20,44 +20,18 @@
 
 #include <turbojpeg.h>
 
+#include "bench/bench_util.h"
 #include "codec/codec.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
-
-struct RecordDeleter {
-    void operator()(JPEG_CODEC_RECORD *r) const {
-        (void)codec_free(r);
-        std::free(r);
-    }
-};
-using RecordPtr = std::unique_ptr<JPEG_CODEC_RECORD, RecordDeleter>;
-
-RecordPtr new_record() {
-    auto *raw = static_cast<JPEG_CODEC_RECORD *>(std::calloc(1, sizeof(JPEG_CODEC_RECORD)));
-    if (raw == nullptr) return nullptr;
-    if (codec_init(raw) != JPEG_OK) {
-        std::free(raw);
-        return nullptr;
-    }
-    return RecordPtr(raw);
-}
-
-double median(std::vector<double> v) {
-    if (v.empty()) return 0.0;
-    std::sort(v.begin(), v.end());
-    const size_t n = v.size();
-    return n % 2 == 1 ? v[n / 2] : 0.5 * (v[n / 2 - 1] + v[n / 2]);
-}
-
-double seconds_since(Clock::time_point t0) { return std::chrono::duration<double>(Clock::now() - t0).count(); }
-
-std::vector<uint8_t> read_bytes(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
+using qrl_bench::Clock;
+using qrl_bench::RecordPtr;
+using qrl_bench::new_record;
+using qrl_bench::median;
+using qrl_bench::seconds_since;
+using qrl_bench::read_bytes;
 
 struct Header {
     int width = 0, height = 0, components = 0, jpeg_color = 0;
