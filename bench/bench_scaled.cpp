@@ -33,43 +33,9 @@ using qrl_bench::median;
 using qrl_bench::seconds_since;
 using qrl_bench::read_bytes;
 
-struct Header {
-    int width = 0, height = 0, components = 0, jpeg_color = 0;
-};
-
-bool read_header(JPEG_CODEC_RECORD *rec, std::vector<uint8_t> &data, Header *h) {
-    rec->jpeg_buffer = data.data();
-    rec->jpeg_buffer_size = static_cast<int32_t>(data.size());
-    if (codec_read(rec, JPEG_IO_READ_HEADER_MEM) != JPEG_OK) return false;
-    h->width = rec->jpeg_width;
-    h->height = rec->jpeg_height;
-    h->components = rec->jpeg_channels;
-    h->jpeg_color = rec->jpeg_color;
-    return true;
-}
-
-// The file itself, or the JPEG file of a folder with the most pixels.
-std::string pick_file(const std::string &arg) {
-    if (!fs::is_directory(arg)) return arg;
-    std::string best;
-    uint64_t best_pixels = 0;
-    std::vector<std::string> names;
-    for (const auto &e : fs::directory_iterator(arg))
-        if (e.is_regular_file()) names.push_back(e.path().string());
-    std::sort(names.begin(), names.end());
-    for (const std::string &name : names) {
-        std::vector<uint8_t> data = read_bytes(name);
-        RecordPtr rec = new_record();
-        Header h;
-        if (data.empty() || !rec || !read_header(rec.get(), data, &h)) continue;
-        const uint64_t pixels = static_cast<uint64_t>(h.width) * h.height;
-        if (pixels > best_pixels) {
-            best_pixels = pixels;
-            best = name;
-        }
-    }
-    return best;
-}
+using qrl_bench::Header;
+using qrl_bench::pick_file;
+using qrl_bench::read_header;
 
 int32_t mode_for_scale(int scale) {
     switch (scale) {
